@@ -1,0 +1,20 @@
+// Frame geometry shared by every stage of the encoder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace g7231 {
+
+inline constexpr std::size_t kFrameSamples = 240;     // 30 ms at 8 kHz
+inline constexpr std::size_t kSubframes = 4;
+inline constexpr std::size_t kSubframeSamples = 60;
+inline constexpr std::size_t kLpcOrder = 10;
+inline constexpr std::int16_t kPitchMin = 18;
+inline constexpr std::int16_t kPitchMax = 145;
+inline constexpr std::size_t kPitchBufferLength = 385;  // 145 samples of history, then the frame
+
+inline constexpr std::size_t kMaxFrameBytes = 24;     // an active 6.3 kbit/s frame
+inline constexpr std::size_t kRecordBytes = 20;       // what the command-line encoder stores per frame
+
+}  // namespace g7231
