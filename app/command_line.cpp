@@ -1,0 +1,137 @@
+#include "app/command_line.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+#include "codec/encoder.h"
+
+namespace g7231::cli {
+namespace {
+
+constexpr int kSuccess = 0;
+constexpr int kFailure = 1;
+
+void print_banner() {
+  std::printf("\n*************  g7231enc: fixed-point dual-rate speech encoder  *************");
+  std::printf("\n");
+  std::printf("\n-------------      G723.1 Encoder      ------------");
+  std::printf("\n");
+}
+
+// True when the open input file and the path `output` name the same file (same device and inode), so
+// that opening the output for writing would truncate the input.
+bool is_same_file(std::FILE* input, const char* output) {
+  struct stat in_stat {};
+  struct stat out_stat {};
+  if (fstat(fileno(input), &in_stat) != 0 || stat(output, &out_stat) != 0) return false;
+  return in_stat.st_dev == out_stat.st_dev && in_stat.st_ino == out_stat.st_ino;
+}
+
+// Samples are little-endian in the file whatever the host's byte order.
+void decode_samples(const std::array<std::uint8_t, 2 * kFrameSamples>& bytes,
+                    std::array<std::int16_t, kFrameSamples>& samples) {
+  for (std::size_t i = 0; i < kFrameSamples; ++i) {
+    samples[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+}
+
+// Processor time between two clock readings, in seconds of the clock's own tick rate.
+double elapsed_seconds(std::clock_t start, std::clock_t end) {
+  if (start == static_cast<std::clock_t>(-1) || end == static_cast<std::clock_t>(-1)) return 0.0;
+  return static_cast<double>(end - start) / CLOCKS_PER_SEC;
+}
+
+class File {
+ public:
+  explicit File(std::FILE* f) : f_(f) {}
+  ~File() {
+    if (f_ != nullptr) std::fclose(f_);
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  std::FILE* get() const { return f_; }
+  explicit operator bool() const { return f_ != nullptr; }
+  // Closes the file now; false when buffered data could not be written.
+  bool close() {
+    std::FILE* f = f_;
+    f_ = nullptr;
+    return std::fclose(f) == 0;
+  }
+
+ private:
+  std::FILE* f_;
+};
+
+}  // namespace
+
+int run(int argc, char* argv[]) {
+  print_banner();
+  if (argc != 3) {
+    std::printf("Usage: %s infile outfile\n", argc > 0 && argv[0] != nullptr ? argv[0] : "g7231enc");
+    return kFailure;
+  }
+  const char* in_name = argv[1];
+  const char* out_name = argv[2];
+
+  File in(std::fopen(in_name, "rb"));
+  if (!in) {
+    std::printf("\nError opening input file %s!", in_name);
+    return kFailure;
+  }
+  if (is_same_file(in.get(), out_name)) {
+    std::printf("\nError: output file %s is the input file!", out_name);
+    return kFailure;
+  }
+  File out(std::fopen(out_name, "wb"));
+  if (!out) {
+    std::printf("\nError opening output file %s!", out_name);
+    return kFailure;
+  }
+
+  G7231Encoder* encoder = create_encoder(false);
+  if (encoder == nullptr) {
+    std::printf("\nError creating encoder!");
+    return kFailure;
+  }
+  const std::clock_t start = std::clock();
+
+  std::array<std::uint8_t, 2 * kFrameSamples> bytes{};
+  std::array<std::int16_t, kFrameSamples> samples{};
+  std::array<std::uint8_t, kMaxFrameBytes> record{};
+  long long frames = 0;
+  bool write_failed = false;
+  while (std::fread(bytes.data(), 2, kFrameSamples, in.get()) == kFrameSamples) {
+    ++frames;
+    std::printf("Encode frame %lld\r", frames);
+    decode_samples(bytes, samples);
+    encode_frame(encoder, samples, record);
+    if (std::fwrite(record.data(), 1, kRecordBytes, out.get()) != kRecordBytes) {
+      write_failed = true;
+      break;
+    }
+  }
+  const bool read_failed = !write_failed && std::ferror(in.get()) != 0;
+  destroy_encoder(encoder);
+  const std::clock_t end = std::clock();
+
+  if (read_failed) {
+    std::printf("\nError reading input file %s!", in_name);
+    return kFailure;
+  }
+  if (write_failed || std::fflush(out.get()) != 0) {
+    std::printf("\nError writing output file %s!", out_name);
+    return kFailure;
+  }
+  std::printf("\n%2.1f seconds\n", elapsed_seconds(start, end));
+  if (!out.close()) {
+    std::printf("\nError writing output file %s!", out_name);
+    return kFailure;
+  }
+  return kSuccess;
+}
+
+}  // namespace g7231::cli

@@ -1,0 +1,227 @@
+// Runs the built command-line encoder as a user would and checks what it prints, writes and returns.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "codec/encoder.h"
+#include "tests/speech_samples.h"
+
+namespace g7231 {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kBanner =
+    "\n*************  g7231enc: fixed-point dual-rate speech encoder  *************\n"
+    "\n-------------      G723.1 Encoder      ------------\n";
+
+struct RunResult {
+  int status = -1;  // exit status, or -1 when the program did not exit normally
+  std::string out;  // everything printed on standard output
+};
+
+// s quoted for the shell.
+std::string quoted(const std::string& s) {
+  std::string q(1, '\'');
+  for (char c : s) {
+    if (c == '\'') {
+      q.append("'\\''");
+    } else {
+      q.push_back(c);
+    }
+  }
+  q.push_back('\'');
+  return q;
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args) {
+  std::string cmd = quoted(program);
+  for (const auto& a : args) {
+    cmd.push_back(' ');
+    cmd += quoted(a);
+  }
+  cmd += " 2>/dev/null";
+  RunResult r;
+  std::FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return r;
+  std::array<char, 4096> buf;
+  std::size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+  const int st = pclose(p);
+  if (WIFEXITED(st)) r.status = WEXITSTATUS(st);
+  return r;
+}
+
+RunResult run_encoder(const std::vector<std::string>& args) { return run_program(G7231ENC_PATH, args); }
+
+std::vector<unsigned char> read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const fs::path& p, const std::vector<unsigned char>& bytes) {
+  std::ofstream out(p, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Little-endian bytes of the samples.
+std::vector<unsigned char> pcm_bytes(const std::vector<std::int16_t>& samples) {
+  std::vector<unsigned char> bytes;
+  for (std::int16_t s : samples) {
+    bytes.push_back(static_cast<unsigned char>(s & 0xFF));
+    bytes.push_back(static_cast<unsigned char>((s >> 8) & 0xFF));
+  }
+  return bytes;
+}
+
+bool ends_with_time_report(const std::string& out) {
+  const std::string::size_type nl = out.rfind('\n', out.size() - 2);
+  if (out.size() < 2 || out.back() != '\n' || nl == std::string::npos) return false;
+  const std::string line = out.substr(nl + 1);
+  double seconds;
+  char rest[16];
+  return std::sscanf(line.c_str(), "%lf seconds%15s", &seconds, rest) == 1 && seconds >= 0.0;
+}
+
+class CommandLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "g7231enc-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(dir_, ec);
+  }
+  fs::path path(const std::string& name) const { return dir_ / name; }
+  std::string str(const std::string& name) const { return path(name).string(); }
+
+  fs::path dir_;
+};
+
+TEST_F(CommandLine, WrongArgumentCountPrintsBannerAndUsageOnly) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{str("in.raw")},
+                                               std::vector<std::string>{str("a"), str("b"), str("c")}}) {
+    const RunResult r = run_encoder(args);
+    EXPECT_EQ(r.out, kBanner + "Usage: " + G7231ENC_PATH + " infile outfile\n");
+    EXPECT_NE(r.status, 0);
+  }
+  EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+TEST_F(CommandLine, ShortInputsGiveAnEmptyOutputAndATimeReport) {
+  for (const std::size_t size : {std::size_t{0}, std::size_t{479}}) {
+    write_file(path("in.raw"), std::vector<unsigned char>(size, 0x11));
+    const RunResult r = run_encoder({str("in.raw"), str("out.bit")});
+    EXPECT_EQ(r.status, 0) << size;
+    EXPECT_EQ(r.out.rfind(kBanner, 0), 0u) << size;
+    EXPECT_EQ(r.out.find("Encode frame"), std::string::npos) << size;
+    EXPECT_TRUE(ends_with_time_report(r.out)) << r.out;
+    ASSERT_TRUE(fs::exists(path("out.bit")));
+    EXPECT_EQ(fs::file_size(path("out.bit")), 0u) << size;
+  }
+}
+
+TEST_F(CommandLine, PartialLastFrameIsIgnored) {
+  std::vector<std::int16_t> samples(2401);
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>((i * 7919) % 4001 - 2000);
+  write_file(path("in.raw"), pcm_bytes(samples));
+  const RunResult r = run_encoder({str("in.raw"), str("out.bit")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(fs::file_size(path("out.bit")), 200u);
+  EXPECT_NE(r.out.find("Encode frame 1\rEncode frame 2\r"), std::string::npos);
+  EXPECT_NE(r.out.find("Encode frame 10\r\n"), std::string::npos);
+  EXPECT_EQ(r.out.find("Encode frame 11"), std::string::npos);
+  EXPECT_TRUE(ends_with_time_report(r.out));
+}
+
+// The program writes exactly the first 20 bytes of what the encoder object codes for each frame, with the
+// samples read as little-endian.
+TEST_F(CommandLine, RecordsAreTheEncodersFramesOfLittleEndianSamples) {
+  const std::vector<std::int16_t> speech = load_speech_sample("hts1a.raw");
+  write_file(path("in.raw"), pcm_bytes(speech));
+  const RunResult r = run_encoder({str("in.raw"), str("out.bit")});
+  ASSERT_EQ(r.status, 0);
+  const std::vector<unsigned char> out = read_file(path("out.bit"));
+  const std::size_t frames = speech.size() / kFrameSamples;
+  ASSERT_EQ(out.size(), frames * kRecordBytes);
+
+  G7231Encoder* enc = create_encoder(false);
+  ASSERT_NE(enc, nullptr);
+  for (std::size_t f = 0; f < frames; ++f) {
+    std::array<std::int16_t, kFrameSamples> frame;
+    std::copy_n(speech.begin() + static_cast<std::ptrdiff_t>(f * kFrameSamples), kFrameSamples, frame.begin());
+    std::array<std::uint8_t, kMaxFrameBytes> packed;
+    encode_frame(enc, frame, packed);
+    ASSERT_TRUE(std::equal(packed.begin(), packed.begin() + kRecordBytes, out.begin() + f * kRecordBytes))
+        << "record " << f;
+    EXPECT_EQ(out[f * kRecordBytes] & 3, 1) << "record " << f << " is not an active 5.3 kbit/s frame";
+  }
+  destroy_encoder(enc);
+}
+
+TEST_F(CommandLine, UnopenableFilesAreReported) {
+  RunResult r = run_encoder({str("missing.raw"), str("out.bit")});
+  EXPECT_EQ(r.out, kBanner + "\nError opening input file " + str("missing.raw") + "!");
+  EXPECT_NE(r.status, 0);
+  EXPECT_FALSE(fs::exists(path("out.bit")));
+
+  write_file(path("in.raw"), std::vector<unsigned char>(960, 0));
+  r = run_encoder({str("in.raw"), str("no-such-dir/out.bit")});
+  EXPECT_EQ(r.out, kBanner + "\nError opening output file " + str("no-such-dir/out.bit") + "!");
+  EXPECT_NE(r.status, 0);
+}
+
+TEST_F(CommandLine, ReadErrorIsNotTakenForEndOfFile) {
+  fs::create_directory(path("a-directory"));
+  const RunResult r = run_encoder({str("a-directory"), str("out.bit")});
+  if (r.out.find("Error opening input file") != std::string::npos) {
+    GTEST_SKIP() << "this system refuses to open a directory for reading";
+  }
+  EXPECT_NE(r.out.find("\nError reading input file " + str("a-directory") + "!"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("seconds"), std::string::npos);
+  EXPECT_NE(r.status, 0);
+}
+
+TEST_F(CommandLine, FullDiskIsAWriteError) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  write_file(path("in.raw"), std::vector<unsigned char>(480 * 3, 0x20));
+  const RunResult r = run_encoder({str("in.raw"), "/dev/full"});
+  EXPECT_NE(r.out.find("\nError writing output file /dev/full!"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("seconds"), std::string::npos);
+  EXPECT_NE(r.status, 0);
+}
+
+TEST_F(CommandLine, SameFileForInputAndOutputIsRefused) {
+  const std::vector<unsigned char> original(480 * 4, 0x42);
+  write_file(path("in.raw"), original);
+  fs::create_symlink(path("in.raw"), path("link.raw"));
+  fs::create_hard_link(path("in.raw"), path("hard.raw"));
+  for (const std::string& out : {str("in.raw"), (dir_ / "." / "in.raw").string(), str("link.raw"), str("hard.raw")}) {
+    const RunResult r = run_encoder({str("in.raw"), out});
+    EXPECT_EQ(r.out, kBanner + "\nError: output file " + out + " is the input file!");
+    EXPECT_NE(r.status, 0) << out;
+    EXPECT_EQ(read_file(path("in.raw")), original) << out;
+  }
+}
+
+TEST_F(CommandLine, EncoderThatCannotBeCreatedIsReported) {
+  write_file(path("in.raw"), std::vector<unsigned char>(480, 0));
+  const RunResult r = run_program(G7231ENC_NO_MEMORY_PATH, {str("in.raw"), str("out.bit")});
+  EXPECT_EQ(r.out, kBanner + "\nError creating encoder!");
+  EXPECT_NE(r.status, 0);
+}
+
+}  // namespace
+}  // namespace g7231
