@@ -31,20 +31,6 @@ bool is_same_file(std::FILE* input, const char* output) {
   return in_stat.st_dev == out_stat.st_dev && in_stat.st_ino == out_stat.st_ino;
 }
 
-// Samples are little-endian in the file whatever the host's byte order.
-void decode_samples(const std::array<std::uint8_t, 2 * kFrameSamples>& bytes,
-                    std::array<std::int16_t, kFrameSamples>& samples) {
-  for (std::size_t i = 0; i < kFrameSamples; ++i) {
-    samples[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  }
-}
-
-// Processor time between two clock readings, in seconds of the clock's own tick rate.
-double elapsed_seconds(std::clock_t start, std::clock_t end) {
-  if (start == static_cast<std::clock_t>(-1) || end == static_cast<std::clock_t>(-1)) return 0.0;
-  return static_cast<double>(end - start) / CLOCKS_PER_SEC;
-}
-
 class File {
  public:
   explicit File(std::FILE* f) : f_(f) {}
@@ -67,6 +53,18 @@ class File {
 };
 
 }  // namespace
+
+void decode_samples(std::span<const std::uint8_t, 2 * kFrameSamples> bytes,
+                    std::span<std::int16_t, kFrameSamples> samples) {
+  for (std::size_t i = 0; i < kFrameSamples; ++i) {
+    samples[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+}
+
+double elapsed_seconds(std::clock_t start, std::clock_t end) {
+  if (start == static_cast<std::clock_t>(-1) || end == static_cast<std::clock_t>(-1)) return 0.0;
+  return static_cast<double>(end - start) / CLOCKS_PER_SEC;
+}
 
 int run(int argc, char* argv[]) {
   print_banner();

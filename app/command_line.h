@@ -1,6 +1,12 @@
 // The command-line encoder: g7231enc infile outfile.
 #pragma once
 
+#include <cstdint>
+#include <ctime>
+#include <span>
+
+#include "codec/constants.h"
+
 namespace g7231::cli {
 
 // Encodes the raw 16-bit little-endian 8 kHz PCM file named by argv[1] into 20-byte records in the file
@@ -9,5 +15,13 @@ namespace g7231::cli {
 // success, 1 on any error (wrong argument count, a file that cannot be opened, read or written, input and
 // output naming the same file, or an encoder that cannot be created).
 int run(int argc, char* argv[]);
+
+// The samples of one frame from its bytes in the file, little-endian whatever the host's byte order.
+void decode_samples(std::span<const std::uint8_t, 2 * kFrameSamples> bytes,
+                    std::span<std::int16_t, kFrameSamples> samples);
+
+// Processor time between two readings of std::clock, in seconds at the clock's own tick rate; 0 when the
+// clock is unavailable.
+double elapsed_seconds(std::clock_t start, std::clock_t end);
 
 }  // namespace g7231::cli
