@@ -1,12 +1,168 @@
 #include "codec/adaptive_codebook.h"
 
+#include <algorithm>
+#include <array>
+
+#include "codec/excitation_taming.h"
+#include "fixedpoint/basic_ops.h"
+
 namespace g7231 {
+namespace {
 
-// Pass-through stages until the adaptive codebook is built.
-void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples>, std::span<const std::int16_t, kSubframeSamples>,
-                              const G7231Encoder&, FrameParams&, std::size_t) {}
+using namespace fx;
 
-void decode_adaptive_codebook(std::span<std::int16_t, kSubframeSamples>, std::span<const std::int16_t, kHistorySamples>,
-                              std::int16_t, std::int16_t, std::int16_t, bool) {}
+constexpr std::int16_t kLongLagTable = 58;
+constexpr std::size_t kTaps = 5;
+constexpr std::size_t kCorrelations = 20;  // per candidate, in the layout of a gain entry
+constexpr std::size_t kMaxCandidates = 4;
+
+using Vector = std::array<std::int16_t, kSubframeSamples>;
+
+// The five candidate's excitation segments filtered by h: f[t] is buf[t .. t + 59] through h.
+void filter_candidate(std::array<Vector, kTaps>& f, std::span<const std::int16_t, kLaggedExcitationSamples> buf,
+                      std::span<const std::int16_t, kSubframeSamples> h) {
+  for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+    std::int32_t acc = 0;
+    for (std::size_t k = 0; k <= n; ++k) acc = mac32(acc, buf[4 + k], h[n - k]);
+    f[4][n] = round32_to16(acc);
+  }
+  // Each shorter-lag segment reuses the next one: relies on h[0] being 8192.
+  for (std::size_t t = 4; t-- > 0;) {
+    f[t][0] = mult16_round(buf[t], 8192);
+    for (std::size_t n = 1; n < kSubframeSamples; ++n) {
+      f[t][n] = round32_to16(mac32(deposit_high(f[t + 1][n - 1]), buf[t], h[n]));
+    }
+  }
+}
+
+std::int32_t half_products(const Vector& a, const Vector& b) {
+  std::int32_t acc = 0;
+  for (std::size_t n = 0; n < kSubframeSamples; ++n) acc = add32(acc, shr32(mult32_16x16(a[n], b[n]), 1));
+  return acc;
+}
+
+// Correlations of a candidate in the order of a gain entry's values: target with each filtered segment,
+// each segment's energy, then the cross-energies of the pairs (1,0), (2,0), (2,1), ..., (4,3).
+void candidate_correlations(std::span<std::int32_t, kCorrelations> c, const std::array<Vector, kTaps>& f,
+                            std::span<const std::int16_t, kSubframeSamples> x) {
+  Vector target;
+  std::ranges::copy(x, target.begin());
+  for (std::size_t t = 0; t < kTaps; ++t) c[t] = shl32(half_products(target, f[t]), 1);
+  for (std::size_t t = 0; t < kTaps; ++t) {
+    std::int32_t acc = 0;
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) acc = mac32(acc, f[t][n], f[t][n]);
+    c[kTaps + t] = acc;
+  }
+  std::size_t i = 2 * kTaps;
+  for (std::size_t t = 1; t < kTaps; ++t) {
+    for (std::size_t u = 0; u < t; ++u) c[i++] = shl32(half_products(f[t], f[u]), 2);
+  }
+}
+
+}  // namespace
+
+std::span<const AcbGainEntry> acb_gain_table(bool low_rate, std::int16_t lag) {
+  if (low_rate || lag >= kLongLagTable) return kAcbGainTable170;
+  return kAcbGainTable85;
+}
+
+void fetch_lagged_excitation(std::span<std::int16_t, kLaggedExcitationSamples> buf,
+                             std::span<const std::int16_t, kHistorySamples> history, std::int16_t lag,
+                             std::size_t origin) {
+  const auto l = static_cast<std::size_t>(lag);
+  buf[0] = history[origin + 143 - l];
+  buf[1] = history[origin + 144 - l];
+  for (std::size_t i = 0; i < kLaggedExcitationSamples - 2; ++i) buf[2 + i] = history[origin + 145 - l + i % l];
+}
+
+void decode_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> out,
+                              std::span<const std::int16_t, kHistorySamples> history, std::int16_t lag,
+                              std::int16_t lag_delta, std::int16_t gain_index, bool low_rate, std::size_t origin) {
+  std::array<std::int16_t, kLaggedExcitationSamples> buf;
+  fetch_lagged_excitation(buf, history, static_cast<std::int16_t>(lag + lag_delta - 1), origin);
+  const AcbGainEntry& b = acb_gain_table(low_rate, lag)[static_cast<std::size_t>(gain_index)];
+  for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+    std::int32_t acc = 0;
+    for (std::size_t t = 0; t < kTaps; ++t) acc = mac32(acc, buf[n + t], b[t]);
+    out[n] = round32_to16(shl32(acc, 1));
+  }
+}
+
+void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
+                              std::span<const std::int16_t, kSubframeSamples> h, const G7231Encoder& enc,
+                              FrameParams& params, std::size_t s) {
+  const bool low_rate = enc.low_rate != 0;
+  const bool odd = (s & 1) != 0;
+  std::int16_t& pair_lag = params.olp_lag[s / 2];
+
+  // Candidates around the base lag: B-1..B+1 for even subframes, B-1..B+2 for odd ones.
+  std::int16_t base = pair_lag;
+  if (!odd && base == kPitchMin) base = kPitchMin + 1;
+  if (!odd && base > 140) base = 140;
+  const std::size_t candidates = odd ? 4 : 3;
+
+  std::array<std::int32_t, kCorrelations * kMaxCandidates> c{};
+  for (std::size_t j = 0; j < candidates; ++j) {
+    std::array<std::int16_t, kLaggedExcitationSamples> buf;
+    fetch_lagged_excitation(buf, enc.excitation_history, static_cast<std::int16_t>(base + j - 1));
+    std::array<Vector, kTaps> f;
+    filter_candidate(f, buf, h);
+    candidate_correlations(std::span(c).subspan(kCorrelations * j).first<kCorrelations>(), f, target);
+  }
+
+  // Common scaling of every candidate's correlations.
+  const std::size_t used = kCorrelations * candidates;
+  std::int32_t largest = 0;
+  for (std::size_t i = 0; i < used; ++i) largest = std::max(largest, abs32(c[i]));
+  const std::int16_t sh = norm32(largest);
+  std::array<std::int16_t, kCorrelations * kMaxCandidates> g{};
+  for (std::size_t i = 0; i < used; ++i) g[i] = round32_to16(shl32(c[i], sh));
+
+  // Taming bounds how far into each table the search may go.
+  const std::int16_t limit = taming_gain_limit(static_cast<std::int16_t>(base - 1),
+                                               static_cast<std::int16_t>(base + 1 + (odd ? 1 : 0)),
+                                               enc.taming_error, enc.sine_detector);
+  const std::size_t entries85 = std::min<std::size_t>(85, static_cast<std::size_t>(shl16(limit, 2) + 51));
+  const std::size_t entries170 = std::min<std::size_t>(170, static_cast<std::size_t>(shl16(limit, 3) + 93));
+
+  // The largest criterion wins; ties keep the earlier candidate, then the earlier entry.
+  std::int32_t best = 0;
+  std::size_t best_candidate = 1;
+  std::size_t best_entry = 0;
+  for (std::size_t j = 0; j < candidates; ++j) {
+    const auto table_lag = static_cast<std::int16_t>(odd ? base : base + j - 1);
+    const std::span<const AcbGainEntry> table = acb_gain_table(low_rate, table_lag);
+    const std::size_t entries = table.size() == kAcbGainTable85.size() ? entries85 : entries170;
+    for (std::size_t e = 0; e < entries; ++e) {
+      std::int32_t crit = 0;
+      for (std::size_t i = 0; i < kCorrelations; ++i) {
+        crit = add32(crit, shr32(mult32_16x16(g[kCorrelations * j + i], table[e][i]), 1));
+      }
+      if (crit > best) {
+        best = crit;
+        best_candidate = j;
+        best_entry = e;
+      }
+    }
+  }
+
+  SubframeParams& sub = params.sub[s];
+  if (odd) {
+    sub.lag_delta = static_cast<std::int16_t>(best_candidate);
+  } else {
+    pair_lag = static_cast<std::int16_t>(base + best_candidate - 1);
+    sub.lag_delta = 1;
+  }
+  sub.acb_gain_index = static_cast<std::int16_t>(best_entry);
+
+  // Remove the filtered predictor output from the target.
+  Vector v;
+  decode_adaptive_codebook(v, enc.excitation_history, pair_lag, sub.lag_delta, sub.acb_gain_index, low_rate);
+  for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+    std::int32_t acc = shr32(deposit_high(target[n]), 1);
+    for (std::size_t k = 0; k <= n; ++k) acc = msu32(acc, v[k], h[n - k]);
+    target[n] = round32_to16(shl32(acc, 1));
+  }
+}
 
 }  // namespace g7231

@@ -3,9 +3,12 @@
 // and some structural rules are known; decoders built against another set will not decode our bitstreams
 // correctly. This file is the one unit to swap to install another set: replace it and rebuild.
 //
-// PLACEHOLDER SET, pending our trained set: each codebook holds only its zero first row and the three
-// published rows (rows 1, 2 and 255); every other row is zero. It makes a coder that runs but codes the
-// spectrum poorly.
+// PLACEHOLDER SET, pending our trained set. It makes a coder that runs but codes poorly:
+// - each LSP codebook holds only its zero first row and the three published rows (1, 2 and 255);
+// - each pitch-gain table holds its zero entry 0, its published entry 1 and its last entry's published
+//   taps with their derived values; every other entry is zero;
+// - each taming table holds its published first four and last four values, the entries between them
+//   interpolated linearly (rounded down), so that it is non-decreasing.
 #pragma once
 
 #include <array>
@@ -16,6 +19,12 @@ namespace g7231 {
 
 template <std::size_t Width>
 using LspCodebook = std::array<std::array<std::int16_t, Width>, 256>;
+
+// A pitch-gain table entry: five tap gains b0..b4 (Q14), then -b_t*b_t/16384 for t = 0..4, then
+// -b_t*b_u/16384 for (t, u) = (1,0), (2,0), (2,1), (3,0), (3,1), (3,2), (4,0), (4,1), (4,2), (4,3).
+using AcbGainEntry = std::array<std::int16_t, 20>;
+template <std::size_t Entries>
+using AcbGainTable = std::array<AcbGainEntry, Entries>;
 
 namespace table_set_detail {
 
@@ -31,6 +40,44 @@ constexpr LspCodebook<Width> sparse_codebook(const std::array<std::int16_t, Widt
   return book;
 }
 
+// An entry from its five taps, with the fifteen derived values truncated toward zero.
+constexpr AcbGainEntry gain_entry(const std::array<std::int16_t, 5>& b) {
+  AcbGainEntry e{};
+  for (std::size_t t = 0; t < 5; ++t) e[t] = b[t];
+  for (std::size_t t = 0; t < 5; ++t) e[5 + t] = static_cast<std::int16_t>(-(b[t] * b[t]) / 16384);
+  std::size_t k = 10;
+  for (std::size_t t = 1; t < 5; ++t) {
+    for (std::size_t u = 0; u < t; ++u) e[k++] = static_cast<std::int16_t>(-(b[t] * b[u]) / 16384);
+  }
+  return e;
+}
+
+template <std::size_t Entries>
+constexpr AcbGainTable<Entries> sparse_gain_table(const AcbGainEntry& entry1, const std::array<std::int16_t, 5>& last) {
+  AcbGainTable<Entries> table{};
+  table[1] = entry1;
+  table[Entries - 1] = gain_entry(last);
+  return table;
+}
+
+// Non-decreasing table from its first four and last four values, linear (rounded down) in between.
+template <std::size_t Entries>
+constexpr std::array<std::int16_t, Entries> interpolated_taming_table(const std::array<std::int16_t, 4>& first,
+                                                                      const std::array<std::int16_t, 4>& last) {
+  std::array<std::int16_t, Entries> table{};
+  constexpr std::size_t lo = 3;
+  constexpr std::size_t hi = Entries - 4;
+  for (std::size_t i = 0; i < 4; ++i) {
+    table[i] = first[i];
+    table[hi + i] = last[i];
+  }
+  for (std::size_t i = lo + 1; i < hi; ++i) {
+    const long span = static_cast<long>(last[0]) - first[3];
+    table[i] = static_cast<std::int16_t>(first[3] + span * static_cast<long>(i - lo) / static_cast<long>(hi - lo));
+  }
+  return table;
+}
+
 }  // namespace table_set_detail
 
 // LSP residual codebooks of the three bands (coefficients 0-2, 3-5, 6-9), 256 rows each, row 0 all zero.
@@ -40,5 +87,21 @@ inline constexpr LspCodebook<3> kLspBand1Codebook =
     table_set_detail::sparse_codebook<3>({-2114, -1302, 76}, {-2652, -1278, -1368}, {4035, 5334, 4912});
 inline constexpr LspCodebook<4> kLspBand2Codebook =
     table_set_detail::sparse_codebook<4>({601, 512, -542, 334}, {428, 1087, -484, -132}, {2923, 3517, 2567, 1318});
+
+
+// Pitch-gain tables of the five-tap long-term predictor: 85 entries (6.3 kbit/s, lags below 58) and 170
+// entries (otherwise). Entry 0 is all zero (no prediction).
+inline constexpr AcbGainTable<85> kAcbGainTable85 = table_set_detail::sparse_gain_table<85>(
+    {800, 1496, 167, -256, -338, -39, -136, -1, -4, -6, -73, -8, -15, 12, 23, 2, 16, 30, 3, -5},
+    {5881, 9176, 8119, 3934, 3355});
+inline constexpr AcbGainTable<170> kAcbGainTable170 = table_set_detail::sparse_gain_table<170>(
+    {776, 212, 715, 670, 809, -36, -2, -31, -27, -39, -10, -33, -9, -31, -8, -29, -38, -10, -35, -33},
+    {5297, 8374, 8872, 7694, 6538});
+
+// Amplification bound (Q13) of each pitch-gain entry, non-decreasing along the entry index.
+inline constexpr std::array<std::int16_t, 85> kTamingGain85 =
+    table_set_detail::interpolated_taming_table<85>({1024, 1308, 1906, 2291}, {11425, 11670, 14629, 15255});
+inline constexpr std::array<std::int16_t, 170> kTamingGain170 =
+    table_set_detail::interpolated_taming_table<170>({1024, 1591, 1678, 1891}, {13815, 14100, 14198, 18409});
 
 }  // namespace g7231
