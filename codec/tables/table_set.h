@@ -8,7 +8,9 @@
 // - each pitch-gain table holds its zero entry 0, its published entry 1 and its last entry's published
 //   taps with their derived values; every other entry is zero;
 // - each taming table holds its published first four and last four values, the entries between them
-//   interpolated linearly (rounded down), so that it is non-decreasing.
+//   interpolated linearly (rounded down), so that it is non-decreasing;
+// - the sharpening tables hold the offset 60 (sharpening off, gain 0) at the 22 published positions and
+//   their published first and last entries; every other entry has offset 0 and gain 0.
 #pragma once
 
 #include <array>
@@ -78,6 +80,30 @@ constexpr std::array<std::int16_t, Entries> interpolated_taming_table(const std:
   return table;
 }
 
+// Sharpening tables: 60 (off) at the published positions, the published first and last entries, else 0.
+struct SharpeningTables {
+  std::array<std::int16_t, 170> lag_offset{};
+  std::array<std::int16_t, 170> gain{};
+};
+constexpr SharpeningTables sparse_sharpening_tables() {
+  SharpeningTables t{};
+  constexpr std::array<std::size_t, 22> off = {0,   2,   32,  46,  63,  71,  89,  112, 122, 124, 127,
+                                               132, 135, 144, 150, 152, 155, 156, 160, 161, 164, 166};
+  for (std::size_t i : off) t.lag_offset[i] = 60;
+  constexpr std::array<std::int16_t, 8> first_offsets = {60, 0, 60, 0, 1, 0, 0, 1};
+  constexpr std::array<std::int16_t, 6> first_gains = {0, 2489, 0, 5217, 6171, 3953};
+  constexpr std::array<std::int16_t, 4> last_offsets = {60, -2, -2, 0};
+  constexpr std::array<std::int16_t, 4> last_gains = {0, 31253, 25144, 17998};
+  for (std::size_t i = 0; i < first_offsets.size(); ++i) t.lag_offset[i] = first_offsets[i];
+  for (std::size_t i = 0; i < first_gains.size(); ++i) t.gain[i] = first_gains[i];
+  for (std::size_t i = 0; i < 4; ++i) {
+    t.lag_offset[166 + i] = last_offsets[i];
+    t.gain[166 + i] = last_gains[i];
+  }
+  return t;
+}
+inline constexpr SharpeningTables kSharpening = sparse_sharpening_tables();
+
 }  // namespace table_set_detail
 
 // LSP residual codebooks of the three bands (coefficients 0-2, 3-5, 6-9), 256 rows each, row 0 all zero.
@@ -103,5 +129,11 @@ inline constexpr std::array<std::int16_t, 85> kTamingGain85 =
     table_set_detail::interpolated_taming_table<85>({1024, 1308, 1906, 2291}, {11425, 11670, 14629, 15255});
 inline constexpr std::array<std::int16_t, 170> kTamingGain170 =
     table_set_detail::interpolated_taming_table<170>({1024, 1591, 1678, 1891}, {13815, 14100, 14198, 18409});
+
+
+// 5.3 kbit/s pitch sharpening, indexed by the subframe's 170-entry pitch-gain entry: a lag correction in
+// -2..2, or 60 to switch sharpening off, and the sharpening gain (Q15).
+inline constexpr std::array<std::int16_t, 170> kSharpLagOffset = table_set_detail::kSharpening.lag_offset;
+inline constexpr std::array<std::int16_t, 170> kSharpGain = table_set_detail::kSharpening.gain;
 
 }  // namespace g7231
