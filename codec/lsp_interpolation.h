@@ -8,8 +8,12 @@
 
 namespace g7231 {
 
-// The four subframe LPC sets (Q13) interpolated between the previous and the current quantised LSP vector.
+// The four subframe LPC sets (Q13) interpolated between the previous and the current quantised LSP vector:
+// subframes 0, 1 and 2 take 3/4, 1/2 and 1/4 of prev and the rest of cur, subframe 3 takes cur alone.
 void interpolate_lsp(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out,
                      std::span<const std::int16_t, kLpcOrder> cur, std::span<const std::int16_t, kLpcOrder> prev);
+
+// Converts 10 LSP frequencies (Q15 of pi) in place into the 10 LPC coefficients (Q13) of their filter.
+void lsp_to_lpc(std::span<std::int16_t, kLpcOrder> v);
 
 }  // namespace g7231
