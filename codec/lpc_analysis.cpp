@@ -35,14 +35,10 @@ namespace {
 constexpr std::size_t kBlockSamples = kLpcWindowLength;  // 120 samples before the subframe, then the subframe
 constexpr std::int16_t kSilentExponent = 40;             // exponent of an all-zero block's autocorrelation
 
-// Autocorrelation (lags 0..10) of one normalised, windowed block, and its exponent.
-struct BlockAcf {
-  std::array<std::int16_t, kAcfLags> r{};
-  std::int16_t exponent = 0;
-};
+}  // namespace
 
-BlockAcf block_autocorrelation(std::array<std::int16_t, kBlockSamples>& block) {
-  BlockAcf out;
+BlockAutocorrelation autocorrelate_block(std::span<std::int16_t, kLpcWindowLength> block) {
+  BlockAutocorrelation out;
   const std::int16_t shift = normalize_block(block);
   for (std::size_t n = 0; n < kBlockSamples; ++n) block[n] = mult16_round(block[n], kLpcWindow[n]);
 
@@ -64,8 +60,6 @@ BlockAcf block_autocorrelation(std::array<std::int16_t, kBlockSamples>& block) {
   out.exponent = add16(e, shl16(shift, 1));
   return out;
 }
-
-}  // namespace
 
 std::int16_t push_sine_flag(std::int16_t detector, std::int16_t p2) {
   // A plain 16-bit shift: the top bit falls out.
@@ -92,7 +86,7 @@ void analyse_lpc(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out,
   for (std::size_t k = 0; k < kSubframes; ++k) {
     std::array<std::int16_t, kBlockSamples> block;
     std::copy_n(seq.begin() + kSubframeSamples * k, kBlockSamples, block.begin());
-    const BlockAcf acf = block_autocorrelation(block);
+    const BlockAutocorrelation acf = autocorrelate_block(block);
     std::ranges::copy(acf.r, r.begin() + kAcfLags * k);
     x[k] = acf.exponent;
 

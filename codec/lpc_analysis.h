@@ -2,16 +2,30 @@
 // autocorrelation history of the comfort-noise coder.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 
 #include "codec/constants.h"
 #include "codec/encoder.h"
+#include "codec/tables/lpc_analysis_tables.h"
 
 namespace g7231 {
 
 // One autocorrelation set: lags 0..10.
 inline constexpr std::size_t kAcfLags = kLpcOrder + 1;
+
+// Autocorrelation of one analysis block: lags 0..10, lag 0 normalised to 16384..32767 (all zero for a silent
+// block), and the exponent x that puts the set on a common scale with others (r = R * 2^x, R the
+// autocorrelation of the unscaled block; 40 for a silent block).
+struct BlockAutocorrelation {
+  std::array<std::int16_t, kAcfLags> r{};
+  std::int16_t exponent = 0;
+};
+
+// Normalises and Hamming-windows the block in place, then autocorrelates it with a white-noise correction
+// (lag 0 times 1025/1024) and the binomial lag window.
+BlockAutocorrelation autocorrelate_block(std::span<std::int16_t, kLpcWindowLength> block);
 
 // Computes the unquantised LPC set (Q13) of each subframe from the analysis history and the frame, and
 // updates the sinusoid detector and the comfort-noise autocorrelation history. Each subframe's set comes
