@@ -156,6 +156,18 @@ TEST(AutocorrelateBlock, SilentBlock) {
   EXPECT_EQ(acf.exponent, 40);
 }
 
+TEST(AutocorrelateBlock, ThreePulses) {
+  // Pulses at 80, 89 and 90 correlate at lags 1, 9 and 10 only; the values carry the scaling, the window,
+  // the white-noise correction and the lag window.
+  std::array<std::int16_t, kLpcWindowLength> block{};
+  block[80] = 500;
+  block[89] = 1000;
+  block[90] = 1000;
+  const BlockAutocorrelation acf = autocorrelate_block(block);
+  EXPECT_EQ(acf.r, (std::array<std::int16_t, kAcfLags>{17497, 7808, 0, 0, 0, 0, 0, 0, 0, 3639, 3601}));
+  EXPECT_EQ(acf.exponent, 9);
+}
+
 TEST(AutocorrelateBlock, ScalingTheBlockOnlyMovesTheExponent) {
   std::mt19937 rng(3);
   std::uniform_int_distribution<int> dist(-700, 700);
