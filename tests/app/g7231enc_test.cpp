@@ -166,9 +166,30 @@ TEST_F(CommandLine, RecordsAreTheEncodersFramesOfLittleEndianSamples) {
     encode_frame(enc, frame, packed);
     ASSERT_TRUE(std::equal(packed.begin(), packed.begin() + kRecordBytes, out.begin() + f * kRecordBytes))
         << "record " << f;
-    EXPECT_EQ(out[f * kRecordBytes] & 3, 1) << "record " << f << " is not an active 5.3 kbit/s frame";
   }
   destroy_encoder(enc);
+}
+
+// Speech with pauses gives active 5.3 kbit/s, SID and untransmitted records, each zero beyond its
+// significant bytes (20, 4 and 1).
+TEST_F(CommandLine, RecordsOfEveryFrameKindAreZeroPadded) {
+  write_file(path("in.raw"), pcm_bytes(load_speech_sample("cross.raw")));
+  ASSERT_EQ(run_encoder({str("in.raw"), str("out.bit")}).status, 0);
+  const std::vector<unsigned char> out = read_file(path("out.bit"));
+  ASSERT_EQ(out.size() % kRecordBytes, 0u);
+  std::array<int, 4> kinds{};
+  for (std::size_t r = 0; r < out.size(); r += kRecordBytes) {
+    const int type = out[r] & 3;
+    ++kinds[static_cast<std::size_t>(type)];
+    ASSERT_NE(type, 0) << "record " << r / kRecordBytes << " claims 6.3 kbit/s";
+    const std::size_t significant = type == 1 ? 20 : type == 2 ? 4 : 1;
+    for (std::size_t i = significant; i < kRecordBytes; ++i) {
+      ASSERT_EQ(out[r + i], 0) << "record " << r / kRecordBytes << " byte " << i;
+    }
+  }
+  EXPECT_GT(kinds[1], 0) << "no active frames";
+  EXPECT_GT(kinds[2], 0) << "no SID frames";
+  EXPECT_GT(kinds[3], 0) << "no untransmitted frames";
 }
 
 TEST_F(CommandLine, UnopenableFilesAreReported) {
