@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "codec/mpmlq_search.h"
 #include "codec/tables/fixed_codebook_tables.h"
 #include "codec/tables/table_set.h"
 #include "fixedpoint/basic_ops.h"
@@ -37,8 +38,12 @@ void encode_acelp(std::span<std::int16_t, kSubframeSamples> vector, std::span<st
 
 void search_fixed_codebook(std::span<std::int16_t, kSubframeSamples> vector, std::span<std::int16_t, kSubframeSamples> h,
                            G7231Encoder& enc, FrameParams& params, std::size_t s) {
-  if (enc.low_rate != 0) encode_acelp(vector, h, enc, params, s);
-  // 6.3 kbit/s: placeholder until the multipulse search is built; the data stay untouched.
+  if (enc.low_rate != 0) {
+    encode_acelp(vector, h, enc, params, s);
+  } else {
+    mpmlq_encode_subframe(vector, h, params.sub[s], static_cast<std::size_t>(kMpmlqPulseCount[s]),
+                          params.olp_lag[s / 2]);
+  }
 }
 
 AcelpSharpening acelp_sharpening(std::int16_t lag, std::int16_t acb_gain_index) {
