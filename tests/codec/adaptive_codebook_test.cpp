@@ -247,8 +247,8 @@ struct Found {
   int lag, delta, index;
 };
 
-// Searches subframe s from base lag `base` on a target made by predictor (lag, delta, index) with the
-// table that `table_lag` selects; returns the predictor lag, lag_delta and entry that the search found.
+// Searches subframe s from base lag `base` on a target that the predictor of lag made_lag and gain entry
+// `index` produces; returns the predictor lag, lag_delta and entry that the search found.
 Found search_for(G7231Encoder& enc, std::size_t s, int base, int made_lag, int index, std::uint32_t seed) {
   std::mt19937 rng(seed);
   enc.excitation_history = random_history(rng, 1000);
