@@ -19,7 +19,9 @@ std::span<const AcbGainEntry> acb_gain_table(bool low_rate, std::int16_t lag);
 
 // The past excitation around lag: buf[m] is the sample lag + 2 - m before the subframe's first sample.
 // Where that falls inside the subframe, the last `lag` samples of the past repeat with period `lag`.
-// The past is history[origin + k] for k = 0..144, origin + 144 being the sample just before the subframe.
+// The past is history[origin + k], origin + 144 standing for the sample just before the subframe; every
+// index read must lie in the history: lags 17..143 at origin 0, and at origin 60 (the second subframe of
+// a comfort-noise half frame, whose past the history does not yet hold) only lags of 122 and more.
 void fetch_lagged_excitation(std::span<std::int16_t, kLaggedExcitationSamples> buf,
                              std::span<const std::int16_t, kHistorySamples> history, std::int16_t lag,
                              std::size_t origin = 0);
