@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/tables/table_set_types.h"
+
 namespace g7231 {
 
 // Long-term mean LSP vector (Q15 of pi); the quantiser codes the deviation from it, and a new encoder
@@ -21,8 +23,7 @@ struct LspBand {
 // The three bands, coded with kLspBand0Codebook, kLspBand1Codebook and kLspBand2Codebook in turn.
 inline constexpr std::array<LspBand, 3> kLspBandLayout = {{{0, 3}, {3, 3}, {6, 4}}};
 
-// Rows per band codebook; each band's row number takes 8 bits of the index.
-inline constexpr std::size_t kLspCodebookRows = 256;
+// Each band's row number (of kLspCodebookRows) takes 8 bits of the index.
 inline constexpr int kLspIndexBitsPerBand = 8;
 
 // First-order prediction from the previous quantised vector (Q15): 0.375 normally, 0.71875 when the frame

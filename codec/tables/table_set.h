@@ -17,16 +17,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/tables/table_set_types.h"
+
 namespace g7231 {
-
-template <std::size_t Width>
-using LspCodebook = std::array<std::array<std::int16_t, Width>, 256>;
-
-// A pitch-gain table entry: five tap gains b0..b4 (Q14), then -b_t*b_t/16384 for t = 0..4, then
-// -b_t*b_u/16384 for (t, u) = (1,0), (2,0), (2,1), (3,0), (3,1), (3,2), (4,0), (4,1), (4,2), (4,3).
-using AcbGainEntry = std::array<std::int16_t, 20>;
-template <std::size_t Entries>
-using AcbGainTable = std::array<AcbGainEntry, Entries>;
 
 namespace table_set_detail {
 
@@ -42,23 +35,11 @@ constexpr LspCodebook<Width> sparse_codebook(const std::array<std::int16_t, Widt
   return book;
 }
 
-// An entry from its five taps, with the fifteen derived values truncated toward zero.
-constexpr AcbGainEntry gain_entry(const std::array<std::int16_t, 5>& b) {
-  AcbGainEntry e{};
-  for (std::size_t t = 0; t < 5; ++t) e[t] = b[t];
-  for (std::size_t t = 0; t < 5; ++t) e[5 + t] = static_cast<std::int16_t>(-(b[t] * b[t]) / 16384);
-  std::size_t k = 10;
-  for (std::size_t t = 1; t < 5; ++t) {
-    for (std::size_t u = 0; u < t; ++u) e[k++] = static_cast<std::int16_t>(-(b[t] * b[u]) / 16384);
-  }
-  return e;
-}
-
 template <std::size_t Entries>
 constexpr AcbGainTable<Entries> sparse_gain_table(const AcbGainEntry& entry1, const std::array<std::int16_t, 5>& last) {
   AcbGainTable<Entries> table{};
   table[1] = entry1;
-  table[Entries - 1] = gain_entry(last);
+  table[Entries - 1] = acb_gain_entry(last);
   return table;
 }
 
