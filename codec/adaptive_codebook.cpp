@@ -4,6 +4,7 @@
 #include <array>
 
 #include "codec/excitation_taming.h"
+#include "codec/training_hooks.h"
 #include "fixedpoint/basic_ops.h"
 
 namespace g7231 {
@@ -145,6 +146,16 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
       }
     }
   }
+
+#if defined(G7231_TRAINING_HOOKS)
+  training::PitchSearchRecord record{std::span(g).first(used), candidates, {}, entries85, entries170,
+                                     best_candidate, best_entry};
+  for (std::size_t j = 0; j < candidates; ++j) {
+    record.short_lag_table[j] = acb_gain_table(low_rate, static_cast<std::int16_t>(odd ? base : base + j - 1)).size() ==
+                                kAcbGainTable85.size();
+  }
+  training::observe_pitch_search(record);
+#endif
 
   SubframeParams& sub = params.sub[s];
   if (odd) {

@@ -1,0 +1,20 @@
+// Speech recordings for training and evaluation: raw 16-bit little-endian PCM at 8 kHz.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace g7231::training {
+
+struct Recording {
+  std::string name;
+  std::vector<std::int16_t> samples;
+};
+
+// The recordings named by paths: files, or directories whose *.raw files are taken in name order.
+std::vector<Recording> load_recordings(const std::vector<std::string>& paths);
+
+double total_seconds(const std::vector<Recording>& recordings);
+
+}  // namespace g7231::training

@@ -1,0 +1,208 @@
+#include "table_sets.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "codec/tables/table_set.h"  // the training build's mutable tables
+
+namespace g7231::training {
+namespace {
+
+// Every value of a set in one fixed order, for the text form.
+template <class F>
+void for_each_value(TableSet& s, F&& f) {
+  for (auto& row : s.lsp_band0) for (auto& v : row) f(v);
+  for (auto& row : s.lsp_band1) for (auto& v : row) f(v);
+  for (auto& row : s.lsp_band2) for (auto& v : row) f(v);
+  for (auto& e : s.acb_gain85) for (auto& v : e) f(v);
+  for (auto& e : s.acb_gain170) for (auto& v : e) f(v);
+  for (auto& v : s.taming_gain85) f(v);
+  for (auto& v : s.taming_gain170) f(v);
+  for (auto& v : s.sharp_lag_offset) f(v);
+  for (auto& v : s.sharp_gain) f(v);
+}
+
+template <class Row>
+std::string row_text(const Row& row) {
+  std::ostringstream os;
+  os << "{";
+  for (std::size_t i = 0; i < row.size(); ++i) os << (i ? ", " : "") << row[i];
+  os << "}";
+  return os.str();
+}
+
+// A table of rows, one row per line.
+template <class Table>
+std::string rows_text(const Table& table) {
+  std::ostringstream os;
+  os << "{{\n";
+  for (std::size_t i = 0; i < table.size(); ++i) os << "    " << row_text(table[i]) << (i + 1 < table.size() ? ",\n" : "\n");
+  os << "}}";
+  return os.str();
+}
+
+// A flat table, ten values a line.
+template <class Table>
+std::string flat_text(const Table& table) {
+  std::ostringstream os;
+  os << "{\n";
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    os << (i % 10 == 0 ? "    " : " ") << table[i] << (i + 1 < table.size() ? "," : "");
+    if (i % 10 == 9 || i + 1 == table.size()) os << "\n";
+  }
+  os << "}";
+  return os.str();
+}
+
+}  // namespace
+
+void install(const TableSet& set) {
+  kLspBand0Codebook = set.lsp_band0;
+  kLspBand1Codebook = set.lsp_band1;
+  kLspBand2Codebook = set.lsp_band2;
+  kAcbGainTable85 = set.acb_gain85;
+  kAcbGainTable170 = set.acb_gain170;
+  kTamingGain85 = set.taming_gain85;
+  kTamingGain170 = set.taming_gain170;
+  kSharpLagOffset = set.sharp_lag_offset;
+  kSharpGain = set.sharp_gain;
+}
+
+TableSet installed() {
+  TableSet s;
+  s.lsp_band0 = kLspBand0Codebook;
+  s.lsp_band1 = kLspBand1Codebook;
+  s.lsp_band2 = kLspBand2Codebook;
+  s.acb_gain85 = kAcbGainTable85;
+  s.acb_gain170 = kAcbGainTable170;
+  s.taming_gain85 = kTamingGain85;
+  s.taming_gain170 = kTamingGain170;
+  s.sharp_lag_offset = kSharpLagOffset;
+  s.sharp_gain = kSharpGain;
+  return s;
+}
+
+TableSet placeholder_set() {
+  TableSet s;
+  s.lsp_band0[1] = {-270, -1372, -1032};
+  s.lsp_band0[2] = {-541, -1650, -1382};
+  s.lsp_band0[255] = {1693, 4793, 6012};
+  s.lsp_band1[1] = {-2114, -1302, 76};
+  s.lsp_band1[2] = {-2652, -1278, -1368};
+  s.lsp_band1[255] = {4035, 5334, 4912};
+  s.lsp_band2[1] = {601, 512, -542, 334};
+  s.lsp_band2[2] = {428, 1087, -484, -132};
+  s.lsp_band2[255] = {2923, 3517, 2567, 1318};
+
+  s.acb_gain85[1] = {800, 1496, 167, -256, -338, -39, -136, -1, -4, -6, -73, -8, -15, 12, 23, 2, 16, 30, 3, -5};
+  s.acb_gain85[84] = acb_gain_entry({5881, 9176, 8119, 3934, 3355});
+  s.acb_gain170[1] = {776, 212, 715, 670, 809, -36, -2, -31, -27, -39, -10, -33, -9, -31, -8, -29, -38, -10, -35, -33};
+  s.acb_gain170[169] = acb_gain_entry({5297, 8374, 8872, 7694, 6538});
+
+  // Taming: the published first and last four values, linear (rounded down) in between.
+  const auto taming = [](auto& table, std::array<std::int16_t, 4> first, std::array<std::int16_t, 4> last) {
+    const std::size_t hi = table.size() - 4;
+    for (std::size_t i = 0; i < 4; ++i) {
+      table[i] = first[i];
+      table[hi + i] = last[i];
+    }
+    for (std::size_t i = 4; i < hi; ++i) {
+      table[i] = static_cast<std::int16_t>(first[3] + (last[0] - first[3]) * static_cast<long>(i - 3) /
+                                                          static_cast<long>(hi - 3));
+    }
+  };
+  taming(s.taming_gain85, {1024, 1308, 1906, 2291}, {11425, 11670, 14629, 15255});
+  taming(s.taming_gain170, {1024, 1591, 1678, 1891}, {13815, 14100, 14198, 18409});
+
+  for (std::size_t i : {0, 2, 32, 46, 63, 71, 89, 112, 122, 124, 127, 132, 135, 144, 150, 152, 155, 156, 160, 161, 164, 166}) {
+    s.sharp_lag_offset[i] = kSharpOff;
+  }
+  const std::array<std::int16_t, 8> first_offsets = {60, 0, 60, 0, 1, 0, 0, 1};
+  const std::array<std::int16_t, 6> first_gains = {0, 2489, 0, 5217, 6171, 3953};
+  const std::array<std::int16_t, 4> last_offsets = {60, -2, -2, 0};
+  const std::array<std::int16_t, 4> last_gains = {0, 31253, 25144, 17998};
+  std::copy(first_offsets.begin(), first_offsets.end(), s.sharp_lag_offset.begin());
+  std::copy(first_gains.begin(), first_gains.end(), s.sharp_gain.begin());
+  std::copy(last_offsets.begin(), last_offsets.end(), s.sharp_lag_offset.end() - 4);
+  std::copy(last_gains.begin(), last_gains.end(), s.sharp_gain.end() - 4);
+  return s;
+}
+
+void write_set(const std::string& path, const TableSet& set) {
+  std::ofstream out(path);
+  TableSet copy = set;
+  int n = 0;
+  for_each_value(copy, [&](std::int16_t v) { out << v << (++n % 20 == 0 ? '\n' : ' '); });
+  out << '\n';
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+TableSet read_set(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  TableSet set;
+  for_each_value(set, [&](std::int16_t& v) {
+    int x;
+    if (!(in >> x)) throw std::runtime_error("table set file too short: " + path);
+    v = static_cast<std::int16_t>(x);
+  });
+  return set;
+}
+
+void write_header(const std::string& path, const TableSet& set, const std::string& provenance) {
+  std::ofstream out(path);
+  out << R"(// GENERATED FILE: written by tools/train_tables; regenerate rather than edit.
+//
+// The encoder's table set: the nine tables whose values are not fixed by a formula (the LSP codebooks,
+// the pitch-gain, taming and sharpening tables). This file is the one unit to swap to install another set:
+// replace it and rebuild, then run g7231tables to validate it.
+//
+// THIS IS OUR OWN TRAINED SET, NOT THE STANDARD'S SET. It has the structure the coder requires, but its
+// values were trained by this project from speech; decoders built with the standard's tables will not
+// decode our bitstreams correctly, and vice versa.
+//
+)" << provenance
+      << R"(#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "codec/tables/table_set_types.h"
+
+namespace g7231 {
+
+// LSP residual codebooks of the three bands (coefficients 0-2, 3-5, 6-9); row 0 is all zero.
+inline constexpr LspCodebook<3> kLspBand0Codebook = )"
+      << rows_text(set.lsp_band0) << R"(;
+inline constexpr LspCodebook<3> kLspBand1Codebook = )"
+      << rows_text(set.lsp_band1) << R"(;
+inline constexpr LspCodebook<4> kLspBand2Codebook = )"
+      << rows_text(set.lsp_band2) << R"(;
+
+// Pitch-gain tables of the five-tap long-term predictor: 85 entries (6.3 kbit/s, lags below 58) and 170
+// entries (otherwise). Entry 0 is all zero (no prediction); entries rise in their taming bound.
+inline constexpr AcbGainTable<kAcbShortLagEntries> kAcbGainTable85 = )"
+      << rows_text(set.acb_gain85) << R"(;
+inline constexpr AcbGainTable<kAcbEntries> kAcbGainTable170 = )"
+      << rows_text(set.acb_gain170) << R"(;
+
+// Error amplification bound (Q13) of each pitch-gain entry, non-decreasing.
+inline constexpr std::array<std::int16_t, kAcbShortLagEntries> kTamingGain85 = )"
+      << flat_text(set.taming_gain85) << R"(;
+inline constexpr std::array<std::int16_t, kAcbEntries> kTamingGain170 = )"
+      << flat_text(set.taming_gain170) << R"(;
+
+// 5.3 kbit/s pitch sharpening per 170-entry pitch-gain entry: lag correction in -2..2, or 60 to switch
+// sharpening off; and the sharpening gain (Q15), 0 where it is off.
+inline constexpr std::array<std::int16_t, kAcbEntries> kSharpLagOffset = )"
+      << flat_text(set.sharp_lag_offset) << R"(;
+inline constexpr std::array<std::int16_t, kAcbEntries> kSharpGain = )"
+      << flat_text(set.sharp_gain) << R"(;
+
+}  // namespace g7231
+)";
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace g7231::training
