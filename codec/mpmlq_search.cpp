@@ -39,11 +39,11 @@ void place_pulses(MpmlqCandidate& cand, const Vector32& err, const Vector& autoc
   occupied[p0] = true;
   for (std::size_t j = 1; j < pulses; ++j) {
     std::int32_t strongest = kMpmlqNoCandidate;
-    const std::int16_t prev = cand.positions[j - 1];
+    const auto prev = static_cast<std::size_t>(cand.positions[j - 1]);
     for (std::size_t l = grid; l < kSubframeSamples; l += 2) {
       if (occupied[l]) continue;
-      const std::int16_t lag = abs16(static_cast<std::int16_t>(static_cast<std::int16_t>(l) - prev));
-      work[l] = msu32(work[l], cand.amplitudes[j - 1], autocorr[static_cast<std::size_t>(lag)]);
+      const std::size_t distance = l > prev ? l - prev : prev - l;  // positions 0..59: no 16-bit edge cases
+      work[l] = msu32(work[l], cand.amplitudes[j - 1], autocorr[distance]);
       if (abs32(work[l]) > strongest) {
         strongest = abs32(work[l]);
         cand.positions[j] = static_cast<std::int16_t>(l);
