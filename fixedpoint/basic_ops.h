@@ -238,20 +238,18 @@ template <class Ind = DefaultIndicator>
 template <class Ind = DefaultIndicator>
 [[nodiscard]] constexpr std::int32_t add32(std::int32_t a, std::int32_t b, Ind&& ind = Ind{}) noexcept {
   ind.count(Op::add32);
-  const std::int64_t s = std::int64_t{a} + b;
-  if (s > kMax32) { ind.set(); return kMax32; }
-  if (s < kMin32) { ind.set(); return kMin32; }
-  return static_cast<std::int32_t>(s);
+  std::int32_t s;
+  if (__builtin_add_overflow(a, b, &s)) { ind.set(); return a < 0 ? kMin32 : kMax32; }
+  return s;
 }
 
 // a - b clipped to the 32-bit range.
 template <class Ind = DefaultIndicator>
 [[nodiscard]] constexpr std::int32_t sub32(std::int32_t a, std::int32_t b, Ind&& ind = Ind{}) noexcept {
   ind.count(Op::sub32);
-  const std::int64_t s = std::int64_t{a} - b;
-  if (s > kMax32) { ind.set(); return kMax32; }
-  if (s < kMin32) { ind.set(); return kMin32; }
-  return static_cast<std::int32_t>(s);
+  std::int32_t s;
+  if (__builtin_sub_overflow(a, b, &s)) { ind.set(); return a < 0 ? kMin32 : kMax32; }
+  return s;
 }
 
 // add32(acc, mult32_16x16(a, b)): each step saturates on its own.
