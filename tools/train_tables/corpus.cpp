@@ -1,6 +1,7 @@
 #include "corpus.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -39,6 +40,22 @@ std::vector<Recording> load_recordings(const std::vector<std::string>& paths) {
     }
   }
   return out;
+}
+
+void add_tilted_copies(std::vector<Recording>& recordings, const std::vector<double>& tilts) {
+  const std::size_t originals = recordings.size();
+  for (double a : tilts) {
+    for (std::size_t i = 0; i < originals; ++i) {
+      const Recording& r = recordings[i];
+      Recording copy{r.name + "+tilt" + std::to_string(a), std::vector<std::int16_t>(r.samples.size())};
+      const double scale = 1.0 / (1.0 + std::abs(a));
+      for (std::size_t n = 0; n < r.samples.size(); ++n) {
+        const double prev = n > 0 ? r.samples[n - 1] : 0.0;
+        copy.samples[n] = static_cast<std::int16_t>(std::lround(scale * (r.samples[n] + a * prev)));
+      }
+      recordings.push_back(std::move(copy));
+    }
+  }
 }
 
 double total_seconds(const std::vector<Recording>& recordings) {

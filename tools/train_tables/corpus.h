@@ -17,4 +17,8 @@ std::vector<Recording> load_recordings(const std::vector<std::string>& paths);
 
 double total_seconds(const std::vector<Recording>& recordings);
 
+// Adds, for every recording, copies through first-order tilts 1 + a z^-1 for each a (scaled so as not
+// to clip): the same speech as if picked up by brighter or duller microphones and channels.
+void add_tilted_copies(std::vector<Recording>& recordings, const std::vector<double>& tilts);
+
 }  // namespace g7231::training

@@ -16,7 +16,9 @@ namespace {
 
 std::vector<GainRecord>* g_sink = nullptr;
 
-constexpr double kMaxTap = 23000;  // keeps -b*b/16384 within 16 bits
+constexpr double kMaxTap = 23000;              // keeps -b*b/16384 within 16 bits
+constexpr double kMaxTotalGain = 2.2 * 16384;  // summed tap magnitudes of the strongest predictor
+constexpr double kRidge = 1e-3;                // relative regularisation of ill-conditioned cells
 
 using Taps = std::array<double, 5>;
 
@@ -39,16 +41,17 @@ struct Quadratic {
     ++count;
   }
 
-  // The taps (Q14) that maximise the criterion, x = (2E)^-1 c; false when E is singular.
+  // The taps (Q14) that maximise the criterion, x = (2E)^-1 c, lightly regularised and bounded to a
+  // realistic predictor; false when E is singular.
   bool best_taps(Taps& b) const {
     std::array<std::array<double, 6>, 5> m{};
+    double scale = 0;
+    for (std::size_t i = 0; i < 5; ++i) scale = std::max(scale, std::abs(2 * e[i][i]));
+    if (scale <= 0) return false;
     for (std::size_t i = 0; i < 5; ++i) {
-      for (std::size_t j = 0; j < 5; ++j) m[i][j] = 2 * e[i][j];
+      for (std::size_t j = 0; j < 5; ++j) m[i][j] = 2 * e[i][j] + (i == j ? kRidge * scale : 0.0);
       m[i][5] = c[i];
     }
-    double scale = 0;
-    for (std::size_t i = 0; i < 5; ++i) scale = std::max(scale, std::abs(m[i][i]));
-    if (scale <= 0) return false;
     for (std::size_t col = 0; col < 5; ++col) {
       std::size_t piv = col;
       for (std::size_t r = col + 1; r < 5; ++r) {
@@ -62,7 +65,13 @@ struct Quadratic {
         for (std::size_t k = col; k < 6; ++k) m[r][k] -= f * m[col][k];
       }
     }
-    for (std::size_t i = 0; i < 5; ++i) b[i] = std::clamp(16384.0 * m[i][5] / m[i][i], -kMaxTap, kMaxTap);
+    double total = 0;
+    for (std::size_t i = 0; i < 5; ++i) {
+      b[i] = 16384.0 * m[i][5] / m[i][i];
+      total += std::abs(b[i]);
+    }
+    const double shrink = total > kMaxTotalGain ? kMaxTotalGain / total : 1.0;
+    for (double& v : b) v = std::clamp(v * shrink, -kMaxTap, kMaxTap);
     return true;
   }
 };
@@ -98,6 +107,21 @@ Optimum record_optimum(const GainRecord& r) {
   return best;
 }
 
+// The gain tables as floating-point rows, for the training's many criterion evaluations.
+struct FloatTables {
+  std::vector<std::array<float, 20>> short_lag;
+  std::vector<std::array<float, 20>> long_lag;
+  explicit FloatTables(const TableSet& set) {
+    for (const auto& e : set.acb_gain85) short_lag.push_back(to_float(e));
+    for (const auto& e : set.acb_gain170) long_lag.push_back(to_float(e));
+  }
+  static std::array<float, 20> to_float(const AcbGainEntry& e) {
+    std::array<float, 20> f;
+    std::copy(e.begin(), e.end(), f.begin());
+    return f;
+  }
+};
+
 // Which table and entry the search would choose for a record with the given tables (entries limited as
 // taming limited them when the record was made). Ties keep the earlier candidate and entry.
 struct Choice {
@@ -106,17 +130,23 @@ struct Choice {
   std::size_t entry = 0;
   double criterion = 0;
 };
-Choice choose(const GainRecord& r, const TableSet& set) {
+Choice choose(const GainRecord& r, const FloatTables& tables) {
   Choice best;
   best.short_lag_table = r.candidates > 1 && r.short_lag_table[1];
+  float best_crit = 0;
   for (std::size_t j = 0; j < r.candidates; ++j) {
     const bool short_table = r.short_lag_table[j];
-    const std::span<const AcbGainEntry> table =
-        short_table ? std::span<const AcbGainEntry>(set.acb_gain85) : std::span<const AcbGainEntry>(set.acb_gain170);
+    const auto& table = short_table ? tables.short_lag : tables.long_lag;
     const std::size_t allowed = std::min<std::size_t>(table.size(), short_table ? r.entries85 : r.entries170);
+    std::array<float, 20> g;
+    std::copy(r.g[j].begin(), r.g[j].end(), g.begin());
     for (std::size_t e = 0; e < allowed; ++e) {
-      const double crit = criterion(r.g[j], table[e]);
-      if (crit > best.criterion) best = {short_table, j, e, crit};
+      float crit = 0;
+      for (std::size_t i = 0; i < 20; ++i) crit += g[i] * table[e][i];
+      if (crit > best_crit) {
+        best_crit = crit;
+        best = {short_table, j, e, crit};
+      }
     }
   }
   return best;
@@ -154,9 +184,10 @@ void lloyd(TableSet& set, const std::vector<GainRecord>& records, const std::vec
     std::vector<Quadratic> cells85(kAcbShortLagEntries);
     std::vector<Quadratic> cells170(kAcbEntries);
     std::vector<std::pair<double, std::size_t>> worst;
+    const FloatTables tables(set);
     for (std::size_t i = 0; i < records.size(); ++i) {
       const GainRecord& r = records[i];
-      const Choice c = choose(r, set);
+      const Choice c = choose(r, tables);
       if (c.entry > 0) (c.short_lag_table ? cells85 : cells170)[c.entry].add(r.g[c.candidate]);
       worst.emplace_back(optima[i].criterion - c.criterion, i);
     }
@@ -186,7 +217,8 @@ void lloyd(TableSet& set, const std::vector<GainRecord>& records, const std::vec
 
 double coding_gain(const std::vector<GainRecord>& records, const TableSet& set) {
   double sum = 0;
-  for (const GainRecord& r : records) sum += choose(r, set).criterion;
+  const FloatTables tables(set);
+  for (const GainRecord& r : records) sum += choose(r, tables).criterion;
   return sum / std::max<std::size_t>(records.size(), 1);
 }
 
