@@ -6,6 +6,7 @@
 #include "codec/excitation_taming.h"
 #include "codec/training_hooks.h"
 #include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
 
 namespace g7231 {
 namespace {
@@ -21,11 +22,22 @@ using Vector = std::array<std::int16_t, kSubframeSamples>;
 
 // The five candidate's excitation segments filtered by h: f[t] is buf[t .. t + 59] through h.
 void filter_candidate(std::array<Vector, kTaps>& f, std::span<const std::int16_t, kLaggedExcitationSamples> buf,
-                      std::span<const std::int16_t, kSubframeSamples> h) {
-  for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-    std::int32_t acc = 0;
-    for (std::size_t k = 0; k <= n; ++k) acc = mac32(acc, buf[4 + k], h[n - k]);
-    f[4][n] = round32_to16(acc);
+                      std::span<const std::int16_t, kSubframeSamples> h, std::int64_t h_squares) {
+  const auto segment = buf.last<kSubframeSamples>();
+  if (products_within(sum_of_squares(segment), h_squares)) {
+    // No partial sum can saturate: accumulate plainly, one input sample at a time.
+    std::array<std::int32_t, kSubframeSamples> acc{};
+    for (std::size_t k = 0; k < kSubframeSamples; ++k) {
+      const std::int32_t b = segment[k];
+      for (std::size_t n = k; n < kSubframeSamples; ++n) acc[n] += b * h[n - k];
+    }
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) f[4][n] = round32_to16(2 * acc[n]);
+  } else {
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+      std::int32_t acc = 0;
+      for (std::size_t k = 0; k <= n; ++k) acc = mac32(acc, segment[k], h[n - k]);
+      f[4][n] = round32_to16(acc);
+    }
   }
   // Each shorter-lag segment reuses the next one: relies on h[0] being 8192.
   for (std::size_t t = 4; t-- > 0;) {
@@ -36,7 +48,21 @@ void filter_candidate(std::array<Vector, kTaps>& f, std::span<const std::int16_t
   }
 }
 
-std::int32_t half_products(const Vector& a, const Vector& b) {
+// True when sum(a * b) keeps every partial sum within 32 bits and no term is (-32768)^2, the one product
+// that mult32_16x16 saturates (either vector holding -32768 has a sum of squares of at least 2^30).
+bool plain_products_exact(std::int64_t a_squares, std::int64_t b_squares) {
+  constexpr std::int64_t kMinSquare = std::int64_t{1} << 30;
+  return products_within(a_squares, b_squares, 2 * std::int64_t{kMax32}) &&
+         (a_squares < kMinSquare || b_squares < kMinSquare);
+}
+
+// sum of add32(acc, shr32(mult32_16x16(a, b), 1)), that is of a * b, with saturation.
+std::int32_t half_products(const Vector& a, const Vector& b, std::int64_t a_squares, std::int64_t b_squares) {
+  if (plain_products_exact(a_squares, b_squares)) {
+    std::int32_t s = 0;
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) s += std::int32_t{a[n]} * b[n];
+    return s;
+  }
   std::int32_t acc = 0;
   for (std::size_t n = 0; n < kSubframeSamples; ++n) acc = add32(acc, shr32(mult32_16x16(a[n], b[n]), 1));
   return acc;
@@ -45,19 +71,34 @@ std::int32_t half_products(const Vector& a, const Vector& b) {
 // Correlations of a candidate in the order of a gain entry's values: target with each filtered segment,
 // each segment's energy, then the cross-energies of the pairs (1,0), (2,0), (2,1), ..., (4,3).
 void candidate_correlations(std::span<std::int32_t, kCorrelations> c, const std::array<Vector, kTaps>& f,
-                            std::span<const std::int16_t, kSubframeSamples> x) {
-  Vector target;
-  std::ranges::copy(x, target.begin());
-  for (std::size_t t = 0; t < kTaps; ++t) c[t] = shl32(half_products(target, f[t]), 1);
+                            const Vector& target, std::int64_t target_squares) {
+  std::array<std::int64_t, kTaps> squares;
+  for (std::size_t t = 0; t < kTaps; ++t) squares[t] = sum_of_squares(f[t]);
+  for (std::size_t t = 0; t < kTaps; ++t) c[t] = shl32(half_products(target, f[t], target_squares, squares[t]), 1);
+  // A saturating sum of the non-negative 2 f^2 (or of the saturated square of -32768) is the plain sum
+  // capped at the 32-bit maximum.
   for (std::size_t t = 0; t < kTaps; ++t) {
-    std::int32_t acc = 0;
-    for (std::size_t n = 0; n < kSubframeSamples; ++n) acc = mac32(acc, f[t][n], f[t][n]);
-    c[kTaps + t] = acc;
+    c[kTaps + t] = static_cast<std::int32_t>(std::min<std::int64_t>(2 * squares[t], kMax32));
   }
   std::size_t i = 2 * kTaps;
   for (std::size_t t = 1; t < kTaps; ++t) {
-    for (std::size_t u = 0; u < t; ++u) c[i++] = shl32(half_products(f[t], f[u]), 2);
+    for (std::size_t u = 0; u < t; ++u) c[i++] = shl32(half_products(f[t], f[u], squares[t], squares[u]), 2);
   }
+}
+
+// The search criterion of a gain entry: sum of add32(crit, shr32(mult32_16x16(g[i], entry[i]), 1)).
+std::int32_t entry_criterion(std::span<const std::int16_t, kCorrelations> g, std::int64_t g_squares,
+                             const AcbGainEntry& entry) {
+  std::int64_t entry_squares = 0;
+  std::uint32_t s = 0;  // wraps harmlessly; kept only when the bound below rules out overflow
+  for (std::size_t i = 0; i < kCorrelations; ++i) {
+    entry_squares += std::int32_t{entry[i]} * entry[i];
+    s += static_cast<std::uint32_t>(std::int32_t{g[i]} * entry[i]);
+  }
+  if (plain_products_exact(g_squares, entry_squares)) return static_cast<std::int32_t>(s);
+  std::int32_t crit = 0;
+  for (std::size_t i = 0; i < kCorrelations; ++i) crit = add32(crit, shr32(mult32_16x16(g[i], entry[i]), 1));
+  return crit;
 }
 
 }  // namespace
@@ -102,13 +143,17 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
   if (!odd && base > 140) base = 140;
   const std::size_t candidates = odd ? 4 : 3;
 
+  Vector x;
+  std::ranges::copy(target, x.begin());
+  const std::int64_t x_squares = sum_of_squares(x);
+  const std::int64_t h_squares = sum_of_squares(h);
   std::array<std::int32_t, kCorrelations * kMaxCandidates> c{};
   for (std::size_t j = 0; j < candidates; ++j) {
     std::array<std::int16_t, kLaggedExcitationSamples> buf;
     fetch_lagged_excitation(buf, enc.excitation_history, static_cast<std::int16_t>(base + j - 1));
     std::array<Vector, kTaps> f;
-    filter_candidate(f, buf, h);
-    candidate_correlations(std::span(c).subspan(kCorrelations * j).first<kCorrelations>(), f, target);
+    filter_candidate(f, buf, h, h_squares);
+    candidate_correlations(std::span(c).subspan(kCorrelations * j).first<kCorrelations>(), f, x, x_squares);
   }
 
   // Common scaling of every candidate's correlations.
@@ -134,11 +179,10 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
     const auto table_lag = static_cast<std::int16_t>(odd ? base : base + j - 1);
     const std::span<const AcbGainEntry> table = acb_gain_table(low_rate, table_lag);
     const std::size_t entries = table.size() == kAcbGainTable85.size() ? entries85 : entries170;
+    const auto gj = std::span<const std::int16_t>(g).subspan(kCorrelations * j).first<kCorrelations>();
+    const std::int64_t g_squares = sum_of_squares(gj);
     for (std::size_t e = 0; e < entries; ++e) {
-      std::int32_t crit = 0;
-      for (std::size_t i = 0; i < kCorrelations; ++i) {
-        crit = add32(crit, shr32(mult32_16x16(g[kCorrelations * j + i], table[e][i]), 1));
-      }
+      const std::int32_t crit = entry_criterion(gj, g_squares, table[e]);
       if (crit > best) {
         best = crit;
         best_candidate = j;
@@ -169,6 +213,19 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
   // Remove the filtered predictor output from the target.
   Vector v;
   decode_adaptive_codebook(v, enc.excitation_history, pair_lag, sub.lag_delta, sub.acb_gain_index, low_rate);
+  // The target starts each sum at x * 2^15 (at most 2^30 in magnitude); when the products cannot carry a
+  // partial sum past the remaining headroom, plain sums are exact.
+  if (products_within(sum_of_squares(v), h_squares, kMax32 - (std::int64_t{1} << 30))) {
+    std::array<std::int32_t, kSubframeSamples> conv{};
+    for (std::size_t k = 0; k < kSubframeSamples; ++k) {
+      const std::int32_t vk = v[k];
+      for (std::size_t n = k; n < kSubframeSamples; ++n) conv[n] += vk * h[n - k];
+    }
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+      target[n] = round32_to16(shl32(shr32(deposit_high(target[n]), 1) - 2 * conv[n], 1));
+    }
+    return;
+  }
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {
     std::int32_t acc = shr32(deposit_high(target[n]), 1);
     for (std::size_t k = 0; k <= n; ++k) acc = msu32(acc, v[k], h[n - k]);

@@ -1,6 +1,7 @@
 #include "codec/open_loop_pitch.h"
 
 #include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
 
 namespace g7231 {
 namespace {
@@ -19,6 +20,12 @@ std::int16_t estimate_open_loop_pitch(std::span<const std::int16_t, kPitchBuffer
   std::int32_t energy = 0;
   for (std::size_t j = 0; j < kCorrelationLength; ++j) energy = mac32(energy, buf[p + j], buf[p + j]);
 
+  // Exact sums of squares of the half-frame and of the lagged segment, which tell when the correlation
+  // can be summed without saturation.
+  const auto half_frame = buf.subspan(start, kCorrelationLength);
+  const std::int64_t frame_squares = sum_of_squares(half_frame);
+  std::int64_t lagged_squares = sum_of_squares(buf.subspan(static_cast<std::size_t>(p), kCorrelationLength));
+
   // Best candidate so far: its value is best_corr / best_energy * 2^-best_exp.
   std::int16_t best_lag = kPitchMin;
   std::int16_t best_exp = 30;
@@ -29,9 +36,11 @@ std::int16_t estimate_open_loop_pitch(std::span<const std::int16_t, kPitchBuffer
     p = sub16(p, 1);
     energy = msu32(energy, buf[p + kCorrelationLength], buf[p + kCorrelationLength]);
     energy = mac32(energy, buf[p], buf[p]);
+    lagged_squares += std::int32_t{buf[p]} * buf[p] -
+                      std::int32_t{buf[p + kCorrelationLength]} * buf[p + kCorrelationLength];
 
-    std::int32_t r = 0;
-    for (std::size_t j = 0; j < kCorrelationLength; ++j) r = mac32(r, buf[start + j], buf[p + j]);
+    const std::int32_t r = mac32_block(half_frame, buf.subspan(static_cast<std::size_t>(p), kCorrelationLength),
+                                       frame_squares, lagged_squares);
     if (r <= 0) continue;
 
     // Squared correlation and energy as mantissas with a common exponent.

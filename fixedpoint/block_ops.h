@@ -1,0 +1,51 @@
+// Saturating accumulations over whole vectors, with an exact fast path.
+//
+// A chain of mac32 steps saturates only if some partial sum leaves the 32-bit range. Every partial sum of
+// sum(2 a[i] b[i]) is at most 2 sqrt(sum(a^2) sum(b^2)) in magnitude (Cauchy-Schwarz), so when that bound
+// is within 2^31 - 1 (which also rules out the one saturating product, (-32768)^2) the plain sum, which the
+// compiler can vectorise, equals the saturating chain bit for bit; otherwise the chain runs step by step.
+// The instrumented build always runs the chain, so that every operator is counted.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "fixedpoint/basic_ops.h"
+
+namespace fx {
+
+// sum(a[i]^2) over a block, exactly.
+inline std::int64_t sum_of_squares(std::span<const std::int16_t> a) noexcept {
+  std::int64_t s = 0;
+  for (std::int16_t v : a) s += std::int32_t{v} * v;
+  return s;
+}
+
+// True when sum(2 a b) over vectors with these sums of squares keeps every partial sum within
+// +-limit: 4 squares_a squares_b <= limit^2.
+constexpr bool products_within(std::int64_t squares_a, std::int64_t squares_b, std::int64_t limit = kMax32) noexcept {
+#if defined(G7231_FX_TRACE)
+  (void)squares_a;
+  (void)squares_b;
+  (void)limit;
+  return false;
+#else
+  return static_cast<__int128>(4) * squares_a * squares_b <= static_cast<__int128>(limit) * limit;
+#endif
+}
+
+// mac32 accumulated from 0 over a[i] * b[i] in increasing i, given the sums of squares of a and b.
+inline std::int32_t mac32_block(std::span<const std::int16_t> a, std::span<const std::int16_t> b,
+                                std::int64_t squares_a, std::int64_t squares_b) noexcept {
+  if (products_within(squares_a, squares_b)) {
+    std::int32_t s = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) s += std::int32_t{a[i]} * b[i];
+    return 2 * s;
+  }
+  std::int32_t acc = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) acc = mac32(acc, a[i], b[i]);
+  return acc;
+}
+
+}  // namespace fx

@@ -1,0 +1,48 @@
+// The vector accumulations must equal their step-by-step saturating chains for every input: the fast
+// path may only be taken where it cannot differ.
+#include "fixedpoint/block_ops.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::int32_t chain(const std::vector<std::int16_t>& a, const std::vector<std::int16_t>& b) {
+  std::int32_t acc = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) acc = fx::mac32(acc, a[i], b[i]);
+  return acc;
+}
+
+TEST(BlockOps, Mac32BlockEqualsTheSaturatingChain) {
+  std::mt19937 rng(31);
+  int saturated = 0;
+  for (int trial = 0; trial < 20000; ++trial) {
+    const std::size_t n = 1 + rng() % 180;
+    // Amplitudes from tiny to full scale, so that both the plain and the saturating path run.
+    const int amp = std::array{16, 300, 3000, 12000, 32767}[rng() % 5];
+    std::uniform_int_distribution<int> d(-amp, amp);
+    std::vector<std::int16_t> a(n);
+    std::vector<std::int16_t> b(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      a[i] = static_cast<std::int16_t>(d(rng));
+      b[i] = rng() % 7 == 0 ? a[i] : static_cast<std::int16_t>(d(rng));  // correlated stretches
+    }
+    if (trial % 97 == 0) a[rng() % n] = b[0] = -32768;
+    const std::int32_t expected = chain(a, b);
+    saturated += expected == fx::kMax32 || expected == fx::kMin32;
+    ASSERT_EQ(fx::mac32_block(a, b, fx::sum_of_squares(a), fx::sum_of_squares(b)), expected) << "trial " << trial;
+  }
+  EXPECT_GT(saturated, 10);
+}
+
+TEST(BlockOps, ProductBoundIsCauchySchwarz) {
+  // 4 sa sb <= limit^2
+  EXPECT_TRUE(fx::products_within(1 << 15, 1 << 15, 1 << 16));
+  EXPECT_FALSE(fx::products_within((1 << 15) + 1, 1 << 15, 1 << 16));
+  EXPECT_FALSE(fx::products_within(std::int64_t{1} << 30, std::int64_t{1} << 30));  // (-32768)^2 twice
+}
+
+}  // namespace
