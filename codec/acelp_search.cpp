@@ -4,6 +4,7 @@
 
 #include "codec/tables/fixed_codebook_tables.h"
 #include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
 
 namespace g7231 {
 namespace {
@@ -11,6 +12,14 @@ namespace {
 using namespace fx;
 
 constexpr std::int16_t kAcelpThresholdFactor = 0x4000;  // halfway between mean and maximum
+
+// mac32(acc, v, w) in the search's energy chains. Every correlation is a 16-bit value and w is 1 or 2, so
+// the longest chain (one diagonal value doubled, then four more terms) stays below 2^21: it can never
+// saturate, and plain arithmetic gives the same value.
+inline std::int32_t add_weighted(std::int32_t acc, std::int16_t v, std::int16_t w) {
+  if constexpr (fx::kExactFastPaths) return acc + 2 * w * v;
+  return mac32(acc, v, w);
+}
 constexpr std::size_t kPairs = kAcelpSearchFrame / 2;
 
 // Halfway between the mean and the largest of the three-pulse sums d[8k + g] + d[8k + 2 + g] + d[8k + 4 + g]
@@ -88,12 +97,13 @@ AcelpPulses acelp_pulse_search(std::span<std::int16_t, kAcelpSearchFrame> d, Ace
       const std::size_t i1 = 8 * k1 + 2;
       const std::int16_t ps1 = add16(ps0, d[i1]);
       const std::int16_t ps1a = add16(ps0a, d[i1 + 1]);
-      const std::int32_t alp1 = mac32(mac32(mult32_16x16(alp0, 1), dg[1][k1], 1), c01[k0][k1], 2);
+      const std::int32_t alp1 = add_weighted(add_weighted(add_weighted(0, alp0, 1), dg[1][k1], 1), c01[k0][k1], 2);
       for (std::size_t k2 = 0; k2 < kAcelpTrackPositions && !exhausted; ++k2) {
         const std::size_t i2 = 8 * k2 + 4;
         std::int16_t ps2 = add16(ps1, d[i2]);
         const std::int16_t ps2a = add16(ps1a, d[i2 + 1]);
-        const std::int32_t alp2 = mac32(mac32(mac32(alp1, dg[2][k2], 1), c02[k0][k2], 2), c12[k1][k2], 2);
+        const std::int32_t alp2 =
+            add_weighted(add_weighted(add_weighted(alp1, dg[2][k2], 1), c02[k0][k2], 2), c12[k1][k2], 2);
         std::size_t sh = 0;
         if (ps2a > ps2) {
           sh = 1;
@@ -103,8 +113,9 @@ AcelpPulses acelp_pulse_search(std::span<std::int16_t, kAcelpSearchFrame> d, Ace
         for (std::size_t k3 = 0; k3 < kAcelpTrackPositions; ++k3) {
           const std::size_t i3 = 8 * k3 + 6;
           const std::int16_t ps3 = add16(ps2, d[i3 + sh]);
-          const std::int32_t alp3 =
-              mac32(mac32(mac32(mac32(alp2, dg[3][k3], 1), c03[k0][k3], 2), c13[k1][k3], 2), c23[k2][k3], 2);
+          const std::int32_t alp3 = add_weighted(
+              add_weighted(add_weighted(add_weighted(alp2, dg[3][k3], 1), c03[k0][k3], 2), c13[k1][k3], 2),
+              c23[k2][k3], 2);
           const std::int16_t alp = extract_low(shr32(alp3, 5));
           const std::int16_t sq = mult16(ps3, ps3);
           if (mult32_16x16(sq, den) > mult32_16x16(num, alp)) {

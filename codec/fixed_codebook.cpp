@@ -7,6 +7,7 @@
 #include "codec/tables/fixed_codebook_tables.h"
 #include "codec/tables/table_set.h"
 #include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
 
 namespace g7231 {
 namespace {
@@ -122,11 +123,20 @@ AcelpCorrMatrix acelp_correlation_matrix(std::span<const std::int16_t, kSubframe
 std::array<std::int16_t, kAcelpSearchFrame> acelp_backward_target(std::span<const std::int16_t, kSubframeSamples> h,
                                                                   std::span<const std::int16_t, kSubframeSamples> x) {
   std::array<std::int32_t, kSubframeSamples> y{};
-  std::int32_t largest = 0;
-  for (std::size_t j = 0; j < kSubframeSamples; ++j) {
-    for (std::size_t i = j; i < kSubframeSamples; ++i) y[j] = mac32(y[j], x[i], h[i - j]);
-    largest = std::max(largest, abs32(y[j]));
+  if (products_within(sum_of_squares(x), sum_of_squares(h))) {
+    // No partial sum can saturate: accumulate plainly, one target sample at a time.
+    for (std::size_t i = 0; i < kSubframeSamples; ++i) {
+      const std::int32_t xi = x[i];
+      for (std::size_t j = 0; j <= i; ++j) y[j] += xi * h[i - j];
+    }
+    for (std::int32_t& v : y) v *= 2;
+  } else {
+    for (std::size_t j = 0; j < kSubframeSamples; ++j) {
+      for (std::size_t i = j; i < kSubframeSamples; ++i) y[j] = mac32(y[j], x[i], h[i - j]);
+    }
   }
+  std::int32_t largest = 0;
+  for (std::int32_t v : y) largest = std::max(largest, abs32(v));
   const std::int16_t e = std::min<std::int16_t>(norm32(largest), 16);
   const std::int16_t shift = sub16(18, e);
   std::array<std::int16_t, kAcelpSearchFrame> d{};

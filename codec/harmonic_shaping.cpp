@@ -4,6 +4,7 @@
 #include <array>
 
 #include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
 
 namespace g7231 {
 namespace {
@@ -20,17 +21,14 @@ HarmonicWeighting estimate_harmonic_weighting(std::span<const std::int16_t, kPit
                                               std::size_t pos, std::int16_t olp) {
   // v[0]: subframe energy; v[2i+1], v[2i+2]: energy of and correlation with candidate i's segment.
   std::array<std::int32_t, 2 * kCandidates + 1> v{};
-  for (std::size_t j = 0; j < kSubframeSamples; ++j) v[0] = mac32(v[0], buf[pos + j], buf[pos + j]);
+  const auto subframe = buf.subspan(pos, kSubframeSamples);
+  const std::int64_t subframe_squares = sum_of_squares(subframe);
+  v[0] = mac32_block(subframe, subframe, subframe_squares, subframe_squares);
   for (std::size_t i = 0; i < kCandidates; ++i) {
-    const std::size_t q = pos - static_cast<std::size_t>(olp - kSearchHalfWidth) - i;
-    std::int32_t cross = 0;
-    std::int32_t energy = 0;
-    for (std::size_t j = 0; j < kSubframeSamples; ++j) {
-      cross = mac32(cross, buf[pos + j], buf[q + j]);
-      energy = mac32(energy, buf[q + j], buf[q + j]);
-    }
-    v[2 * i + 1] = energy;
-    v[2 * i + 2] = cross;
+    const auto segment = buf.subspan(pos - static_cast<std::size_t>(olp - kSearchHalfWidth) - i, kSubframeSamples);
+    const std::int64_t segment_squares = sum_of_squares(segment);
+    v[2 * i + 1] = mac32_block(segment, segment, segment_squares, segment_squares);
+    v[2 * i + 2] = mac32_block(subframe, segment, subframe_squares, segment_squares);
   }
 
   std::int32_t largest = 0;

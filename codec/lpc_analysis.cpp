@@ -7,12 +7,16 @@
 #include "codec/input_conditioning.h"
 #include "codec/tables/lpc_analysis_tables.h"
 #include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
 
 namespace g7231 {
 
 using fx::abs32;
 using fx::add16;
 using fx::add32;
+using fx::kExactFastPaths;
+using fx::kMax32;
+using fx::sum_of_squares;
 using fx::deposit_high;
 using fx::deposit_low;
 using fx::div32_16;
@@ -42,8 +46,16 @@ BlockAutocorrelation autocorrelate_block(std::span<std::int16_t, kLpcWindowLengt
   const std::int16_t shift = normalize_block(block);
   for (std::size_t n = 0; n < kBlockSamples; ++n) block[n] = mult16_round(block[n], kLpcWindow[n]);
 
+  // The energy: a saturating sum of the non-negative v^2 (2^30 - 1 for v = -32768, whose doubled square
+  // saturates) is the plain sum capped at the 32-bit maximum.
+  const std::int64_t squares = sum_of_squares(block);
   std::int32_t acc = 0;
-  for (const std::int16_t v : block) acc = add32(acc, shr32(mult32_16x16(v, v), 1));
+  if (kExactFastPaths) {
+    const auto full_scale = static_cast<std::int64_t>(std::ranges::count(block, std::int16_t{-32768}));
+    acc = static_cast<std::int32_t>(std::min<std::int64_t>(squares - full_scale, kMax32));
+  } else {
+    for (const std::int16_t v : block) acc = add32(acc, shr32(mult32_16x16(v, v), 1));
+  }
   acc = add32(acc, shr32(acc, 10));  // white-noise correction: energy times 1025/1024
   const std::int16_t e = norm32(acc);
   out.r[0] = round32_to16(shl32(acc, e));
@@ -53,8 +65,16 @@ BlockAutocorrelation autocorrelate_block(std::span<std::int16_t, kLpcWindowLengt
   }
 
   for (std::size_t lag = 1; lag < kAcfLags; ++lag) {
-    acc = 0;
-    for (std::size_t n = lag; n < kBlockSamples; ++n) acc = add32(acc, shr32(mult32_16x16(block[n], block[n - lag]), 1));
+    // Every partial sum of the lagged products is at most the block's sum of squares in magnitude; within
+    // 32 bits (which also rules out two samples of -32768) the plain sum is exact.
+    if (kExactFastPaths && squares <= kMax32) {
+      std::int32_t plain = 0;
+      for (std::size_t n = lag; n < kBlockSamples; ++n) plain += std::int32_t{block[n]} * block[n - lag];
+      acc = plain;
+    } else {
+      acc = 0;
+      for (std::size_t n = lag; n < kBlockSamples; ++n) acc = add32(acc, shr32(mult32_16x16(block[n], block[n - lag]), 1));
+    }
     out.r[lag] = round32_to16(mult32_32x16(shl32(acc, e), kLagWindow[lag - 1]));
   }
   out.exponent = add16(e, shl16(shift, 1));

@@ -4,6 +4,7 @@
 
 #include "codec/tables/fixed_codebook_tables.h"
 #include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
 
 namespace g7231 {
 namespace {
@@ -58,11 +59,15 @@ void place_pulses(MpmlqCandidate& cand, const Vector32& err, const Vector& autoc
 // Figure of merit 2<t, v> - <v, v> of the candidate's pulses filtered through r.
 std::int32_t figure_of_merit(const MpmlqCandidate& cand, std::span<const std::int16_t, kSubframeSamples> target,
                              const Vector& r, std::size_t pulses) {
+  // The pulses in increasing position. The filter sums over every earlier sample of the pulse vector,
+  // but a zero sample adds nothing and cannot saturate, so summing over the pulses alone is the same.
+  std::array<std::pair<std::size_t, std::int16_t>, kMpmlqMaxPulses> placed;
+  for (std::size_t j = 0; j < pulses; ++j) placed[j] = {static_cast<std::size_t>(cand.positions[j]), cand.amplitudes[j]};
+  std::sort(placed.begin(), placed.begin() + static_cast<std::ptrdiff_t>(pulses));
   Vector v{};
-  for (std::size_t j = 0; j < pulses; ++j) v[static_cast<std::size_t>(cand.positions[j])] = cand.amplitudes[j];
-  for (std::size_t n = kSubframeSamples; n-- > 0;) {  // from the end, so that v[0..n] still hold pulses
+  for (std::size_t n = 0; n < kSubframeSamples; ++n) {
     std::int32_t a = 0;
-    for (std::size_t k = 0; k <= n; ++k) a = mac32(a, v[k], r[n - k]);
+    for (std::size_t j = 0; j < pulses && placed[j].first <= n; ++j) a = mac32(a, placed[j].second, r[n - placed[j].first]);
     v[n] = extract_high(shl32(a, 2));
   }
   std::int32_t e = 0;
@@ -112,20 +117,21 @@ void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubf
   // Normalised autocorrelation of the halved response, and its correlation with the target.
   Vector q;
   for (std::size_t n = 0; n < kSubframeSamples; ++n) q[n] = shr16(r[n], 1);
-  std::int32_t a = 0;
-  for (std::int16_t v : q) a = mac32(a, v, v);
+  const std::int64_t q_squares = sum_of_squares(q);
+  const std::int64_t r_squares = sum_of_squares(r);
+  const std::int64_t target_squares = sum_of_squares(target);
+  std::int32_t a = mac32_block(q, q, q_squares, q_squares);
   const std::int16_t e = norm32(a);
   Vector autocorr;
   autocorr[0] = round32_to16(shl32(a, e));
   for (std::size_t i = 1; i < kSubframeSamples; ++i) {
-    a = 0;
-    for (std::size_t n = i; n < kSubframeSamples; ++n) a = mac32(a, q[n], q[n - i]);
+    a = mac32_block(std::span(q).subspan(i), std::span(q).first(kSubframeSamples - i), q_squares, q_squares);
     autocorr[i] = round32_to16(shl32(a, e));
   }
   Vector32 err;
   for (std::size_t i = 0; i < kSubframeSamples; ++i) {
-    std::int32_t b = 0;
-    for (std::size_t n = i; n < kSubframeSamples; ++n) b = mac32(b, target[n], r[n - i]);
+    const std::int32_t b =
+        mac32_block(target.subspan(i), std::span(r).first(kSubframeSamples - i), target_squares, r_squares);
     err[i] = shl32(b, sub16(e, 4));
   }
 

@@ -15,6 +15,13 @@
 
 namespace fx {
 
+// Whether the exact fast paths are taken (not in the instrumented build, which counts every operator).
+#if defined(G7231_FX_TRACE)
+inline constexpr bool kExactFastPaths = false;
+#else
+inline constexpr bool kExactFastPaths = true;
+#endif
+
 // sum(a[i]^2) over a block, exactly.
 inline std::int64_t sum_of_squares(std::span<const std::int16_t> a) noexcept {
   std::int64_t s = 0;
@@ -25,14 +32,8 @@ inline std::int64_t sum_of_squares(std::span<const std::int16_t> a) noexcept {
 // True when sum(2 a b) over vectors with these sums of squares keeps every partial sum within
 // +-limit: 4 squares_a squares_b <= limit^2.
 constexpr bool products_within(std::int64_t squares_a, std::int64_t squares_b, std::int64_t limit = kMax32) noexcept {
-#if defined(G7231_FX_TRACE)
-  (void)squares_a;
-  (void)squares_b;
-  (void)limit;
-  return false;
-#else
-  return static_cast<__int128>(4) * squares_a * squares_b <= static_cast<__int128>(limit) * limit;
-#endif
+  return kExactFastPaths &&
+         static_cast<__int128>(4) * squares_a * squares_b <= static_cast<__int128>(limit) * limit;
 }
 
 // mac32 accumulated from 0 over a[i] * b[i] in increasing i, given the sums of squares of a and b.
