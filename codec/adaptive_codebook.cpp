@@ -86,16 +86,39 @@ void candidate_correlations(std::span<std::int32_t, kCorrelations> c, const std:
   }
 }
 
+// Sum of squares of a gain entry's values, for the exactness bound of its criterion.
+constexpr std::int64_t squares_of(const AcbGainEntry& entry) {
+  std::int64_t sum = 0;
+  for (std::int16_t v : entry) sum += std::int32_t{v} * v;
+  return sum;
+}
+
+#if defined(G7231_TRAINING_HOOKS)
+// The training build's tables change between passes: measure each entry as it is used.
+std::int64_t entry_squares(std::span<const AcbGainEntry> table, std::size_t e) { return squares_of(table[e]); }
+#else
+template <std::size_t N>
+constexpr std::array<std::int64_t, N> squares_of_entries(const AcbGainTable<N>& table) {
+  std::array<std::int64_t, N> out{};
+  for (std::size_t e = 0; e < N; ++e) out[e] = squares_of(table[e]);
+  return out;
+}
+constexpr auto kSquares85 = squares_of_entries(kAcbGainTable85);
+constexpr auto kSquares170 = squares_of_entries(kAcbGainTable170);
+
+std::int64_t entry_squares(std::span<const AcbGainEntry> table, std::size_t e) {
+  return table.size() == kSquares85.size() ? kSquares85[e] : kSquares170[e];
+}
+#endif
+
 // The search criterion of a gain entry: sum of add32(crit, shr32(mult32_16x16(g[i], entry[i]), 1)).
 std::int32_t entry_criterion(std::span<const std::int16_t, kCorrelations> g, std::int64_t g_squares,
-                             const AcbGainEntry& entry) {
-  std::int64_t entry_squares = 0;
-  std::uint32_t s = 0;  // wraps harmlessly; kept only when the bound below rules out overflow
-  for (std::size_t i = 0; i < kCorrelations; ++i) {
-    entry_squares += std::int32_t{entry[i]} * entry[i];
-    s += static_cast<std::uint32_t>(std::int32_t{g[i]} * entry[i]);
+                             const AcbGainEntry& entry, std::int64_t squares) {
+  if (plain_products_exact(g_squares, squares)) {
+    std::int32_t s = 0;
+    for (std::size_t i = 0; i < kCorrelations; ++i) s += std::int32_t{g[i]} * entry[i];
+    return s;
   }
-  if (plain_products_exact(g_squares, entry_squares)) return static_cast<std::int32_t>(s);
   std::int32_t crit = 0;
   for (std::size_t i = 0; i < kCorrelations; ++i) crit = add32(crit, shr32(mult32_16x16(g[i], entry[i]), 1));
   return crit;
@@ -182,7 +205,7 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
     const auto gj = std::span<const std::int16_t>(g).subspan(kCorrelations * j).first<kCorrelations>();
     const std::int64_t g_squares = sum_of_squares(gj);
     for (std::size_t e = 0; e < entries; ++e) {
-      const std::int32_t crit = entry_criterion(gj, g_squares, table[e]);
+      const std::int32_t crit = entry_criterion(gj, g_squares, table[e], entry_squares(table, e));
       if (crit > best) {
         best = crit;
         best_candidate = j;
