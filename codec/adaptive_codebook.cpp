@@ -48,33 +48,13 @@ void filter_candidate(std::array<Vector, kTaps>& f, std::span<const std::int16_t
   }
 }
 
-// True when sum(a * b) keeps every partial sum within 32 bits and no term is (-32768)^2, the one product
-// that mult32_16x16 saturates (either vector holding -32768 has a sum of squares of at least 2^30).
-bool plain_products_exact(std::int64_t a_squares, std::int64_t b_squares) {
-  constexpr std::int64_t kMinSquare = std::int64_t{1} << 30;
-  return products_within(a_squares, b_squares, 2 * std::int64_t{kMax32}) &&
-         (a_squares < kMinSquare || b_squares < kMinSquare);
-}
-
-// sum of add32(acc, shr32(mult32_16x16(a, b), 1)), that is of a * b, with saturation.
-std::int32_t half_products(const Vector& a, const Vector& b, std::int64_t a_squares, std::int64_t b_squares) {
-  if (plain_products_exact(a_squares, b_squares)) {
-    std::int32_t s = 0;
-    for (std::size_t n = 0; n < kSubframeSamples; ++n) s += std::int32_t{a[n]} * b[n];
-    return s;
-  }
-  std::int32_t acc = 0;
-  for (std::size_t n = 0; n < kSubframeSamples; ++n) acc = add32(acc, shr32(mult32_16x16(a[n], b[n]), 1));
-  return acc;
-}
-
 // Correlations of a candidate in the order of a gain entry's values: target with each filtered segment,
 // each segment's energy, then the cross-energies of the pairs (1,0), (2,0), (2,1), ..., (4,3).
 void candidate_correlations(std::span<std::int32_t, kCorrelations> c, const std::array<Vector, kTaps>& f,
                             const Vector& target, std::int64_t target_squares) {
   std::array<std::int64_t, kTaps> squares;
   for (std::size_t t = 0; t < kTaps; ++t) squares[t] = sum_of_squares(f[t]);
-  for (std::size_t t = 0; t < kTaps; ++t) c[t] = shl32(half_products(target, f[t], target_squares, squares[t]), 1);
+  for (std::size_t t = 0; t < kTaps; ++t) c[t] = shl32(half_mac32_block(target, f[t], target_squares, squares[t]), 1);
   // A saturating sum of the non-negative 2 f^2 (or of the saturated square of -32768) is the plain sum
   // capped at the 32-bit maximum.
   for (std::size_t t = 0; t < kTaps; ++t) {
@@ -82,7 +62,7 @@ void candidate_correlations(std::span<std::int32_t, kCorrelations> c, const std:
   }
   std::size_t i = 2 * kTaps;
   for (std::size_t t = 1; t < kTaps; ++t) {
-    for (std::size_t u = 0; u < t; ++u) c[i++] = shl32(half_products(f[t], f[u], squares[t], squares[u]), 2);
+    for (std::size_t u = 0; u < t; ++u) c[i++] = shl32(half_mac32_block(f[t], f[u], squares[t], squares[u]), 2);
   }
 }
 
@@ -110,19 +90,6 @@ std::int64_t entry_squares(std::span<const AcbGainEntry> table, std::size_t e) {
   return table.size() == kSquares85.size() ? kSquares85[e] : kSquares170[e];
 }
 #endif
-
-// The search criterion of a gain entry: sum of add32(crit, shr32(mult32_16x16(g[i], entry[i]), 1)).
-std::int32_t entry_criterion(std::span<const std::int16_t, kCorrelations> g, std::int64_t g_squares,
-                             const AcbGainEntry& entry, std::int64_t squares) {
-  if (plain_products_exact(g_squares, squares)) {
-    std::int32_t s = 0;
-    for (std::size_t i = 0; i < kCorrelations; ++i) s += std::int32_t{g[i]} * entry[i];
-    return s;
-  }
-  std::int32_t crit = 0;
-  for (std::size_t i = 0; i < kCorrelations; ++i) crit = add32(crit, shr32(mult32_16x16(g[i], entry[i]), 1));
-  return crit;
-}
 
 }  // namespace
 
@@ -205,7 +172,8 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
     const auto gj = std::span<const std::int16_t>(g).subspan(kCorrelations * j).first<kCorrelations>();
     const std::int64_t g_squares = sum_of_squares(gj);
     for (std::size_t e = 0; e < entries; ++e) {
-      const std::int32_t crit = entry_criterion(gj, g_squares, table[e], entry_squares(table, e));
+      // sum of add32(crit, shr32(mult32_16x16(g[i], entry[i]), 1))
+      const std::int32_t crit = half_mac32_block(gj, table[e], g_squares, entry_squares(table, e));
       if (crit > best) {
         best = crit;
         best_candidate = j;

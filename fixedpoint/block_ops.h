@@ -49,4 +49,21 @@ inline std::int32_t mac32_block(std::span<const std::int16_t> a, std::span<const
   return acc;
 }
 
+// add32(acc, shr32(mult32_16x16(a[i], b[i]), 1)) accumulated from 0 in increasing i: the sum of a * b,
+// saturating. Each term is a * b exactly except (-32768)^2, which mult32_16x16 saturates; a vector holding
+// -32768 has a sum of squares of at least 2^30, so the fast path excludes that case too.
+inline std::int32_t half_mac32_block(std::span<const std::int16_t> a, std::span<const std::int16_t> b,
+                                     std::int64_t squares_a, std::int64_t squares_b) noexcept {
+  constexpr std::int64_t kMinSquare = std::int64_t{1} << 30;
+  if (products_within(squares_a, squares_b, 2 * std::int64_t{kMax32}) &&
+      (squares_a < kMinSquare || squares_b < kMinSquare)) {
+    std::int32_t s = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) s += std::int32_t{a[i]} * b[i];
+    return s;
+  }
+  std::int32_t acc = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) acc = add32(acc, shr32(mult32_16x16(a[i], b[i]), 1));
+  return acc;
+}
+
 }  // namespace fx
