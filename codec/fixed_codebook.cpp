@@ -124,12 +124,12 @@ std::array<std::int16_t, kAcelpSearchFrame> acelp_backward_target(std::span<cons
                                                                   std::span<const std::int16_t, kSubframeSamples> x) {
   std::array<std::int32_t, kSubframeSamples> y{};
   if (products_within(sum_of_squares(x), sum_of_squares(h))) {
-    // No partial sum can saturate: accumulate plainly, one target sample at a time.
-    for (std::size_t i = 0; i < kSubframeSamples; ++i) {
-      const std::int32_t xi = x[i];
-      for (std::size_t j = 0; j <= i; ++j) y[j] += xi * h[i - j];
+    // No partial sum can saturate: each output is a plain dot product of the target from j on with h.
+    for (std::size_t j = 0; j < kSubframeSamples; ++j) {
+      std::int32_t s = 0;
+      for (std::size_t m = 0; m + j < kSubframeSamples; ++m) s += std::int32_t{x[j + m]} * h[m];
+      y[j] = 2 * s;
     }
-    for (std::int32_t& v : y) v *= 2;
   } else {
     for (std::size_t j = 0; j < kSubframeSamples; ++j) {
       for (std::size_t i = j; i < kSubframeSamples; ++i) y[j] = mac32(y[j], x[i], h[i - j]);
