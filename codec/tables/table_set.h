@@ -56,6 +56,9 @@
 
 #include "codec/tables/table_set_types.h"
 
+// Marks a set trained by this project (the tests then expect it not to be the standard's set).
+#define G7231_OWN_TRAINED_TABLE_SET 1
+
 namespace g7231 {
 
 // LSP residual codebooks of the three bands (coefficients 0-2, 3-5, 6-9); row 0 is all zero.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "codec/tables/table_set.h"
 #include "tools/table_set/table_set_view.h"
 #include "tools/table_set/validation.h"
 
@@ -19,10 +20,14 @@ TEST(TableSet, BuiltInSetHasTheStructureTheEncoderNeeds) {
   EXPECT_TRUE(all_ok(checks)) << failures(checks);
 }
 
-// The built-in set is our own: it does not hold the values published for the standard's set, and the
-// validator must say so rather than pass it off as the standard's.
-TEST(TableSet, BuiltInSetIsNotTheStandardsSet) {
+// Our own trained set does not hold the values published for the standard's set, and the validator must
+// say so rather than pass it off as the standard's. (Another installed set is not judged here.)
+TEST(TableSet, OwnTrainedSetIsNotReportedAsTheStandardsSet) {
+#if defined(G7231_OWN_TRAINED_TABLE_SET)
   EXPECT_FALSE(all_ok(check_published_values(builtin_table_set())));
+#else
+  GTEST_SKIP() << "the installed table set is not one of ours";
+#endif
 }
 
 // Each structural fault, planted in a copy of the built-in set, fails exactly its own check.
