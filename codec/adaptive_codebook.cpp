@@ -13,7 +13,6 @@ namespace {
 
 using namespace fx;
 
-constexpr std::int16_t kLongLagTable = 58;
 constexpr std::size_t kTaps = 5;
 constexpr std::size_t kCorrelations = 20;  // per candidate, in the layout of a gain entry
 constexpr std::size_t kMaxCandidates = 4;
@@ -75,7 +74,7 @@ constexpr std::int64_t squares_of(const AcbGainEntry& entry) {
 
 #if defined(G7231_TRAINING_HOOKS)
 // The training build's tables change between passes: measure each entry as it is used.
-std::int64_t entry_squares(std::span<const AcbGainEntry> table, std::size_t e) { return squares_of(table[e]); }
+std::int64_t entry_squares(std::span<const AcbGainEntry> table, bool, std::size_t e) { return squares_of(table[e]); }
 #else
 template <std::size_t N>
 constexpr std::array<std::int64_t, N> squares_of_entries(const AcbGainTable<N>& table) {
@@ -86,16 +85,16 @@ constexpr std::array<std::int64_t, N> squares_of_entries(const AcbGainTable<N>& 
 constexpr auto kSquares85 = squares_of_entries(kAcbGainTable85);
 constexpr auto kSquares170 = squares_of_entries(kAcbGainTable170);
 
-std::int64_t entry_squares(std::span<const AcbGainEntry> table, std::size_t e) {
-  return table.size() == kSquares85.size() ? kSquares85[e] : kSquares170[e];
+std::int64_t entry_squares(std::span<const AcbGainEntry>, bool short_table, std::size_t e) {
+  return short_table ? kSquares85[e] : kSquares170[e];
 }
 #endif
 
 }  // namespace
 
 std::span<const AcbGainEntry> acb_gain_table(bool low_rate, std::int16_t lag) {
-  if (low_rate || lag >= kLongLagTable) return kAcbGainTable170;
-  return kAcbGainTable85;
+  if (uses_short_lag_tables(low_rate, lag)) return kAcbGainTable85;
+  return kAcbGainTable170;
 }
 
 void fetch_lagged_excitation(std::span<std::int16_t, kLaggedExcitationSamples> buf,
@@ -165,15 +164,20 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
   std::int32_t best = 0;
   std::size_t best_candidate = 1;
   std::size_t best_entry = 0;
+  // The table follows the candidate lag in even subframes and the base lag in odd ones.
+  const auto short_lag_table = [&](std::size_t j) {
+    return uses_short_lag_tables(low_rate, static_cast<std::int16_t>(odd ? base : base + j - 1));
+  };
   for (std::size_t j = 0; j < candidates; ++j) {
-    const auto table_lag = static_cast<std::int16_t>(odd ? base : base + j - 1);
-    const std::span<const AcbGainEntry> table = acb_gain_table(low_rate, table_lag);
-    const std::size_t entries = table.size() == kAcbGainTable85.size() ? entries85 : entries170;
+    const bool short_table = short_lag_table(j);
+    const std::span<const AcbGainEntry> table =
+        short_table ? std::span<const AcbGainEntry>(kAcbGainTable85) : std::span<const AcbGainEntry>(kAcbGainTable170);
+    const std::size_t entries = short_table ? entries85 : entries170;
     const auto gj = std::span<const std::int16_t>(g).subspan(kCorrelations * j).first<kCorrelations>();
     const std::int64_t g_squares = sum_of_squares(gj);
     for (std::size_t e = 0; e < entries; ++e) {
       // sum of add32(crit, shr32(mult32_16x16(g[i], entry[i]), 1))
-      const std::int32_t crit = half_mac32_block(gj, table[e], g_squares, entry_squares(table, e));
+      const std::int32_t crit = half_mac32_block(gj, table[e], g_squares, entry_squares(table, short_table, e));
       if (crit > best) {
         best = crit;
         best_candidate = j;
@@ -185,10 +189,7 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
 #if defined(G7231_TRAINING_HOOKS)
   training::PitchSearchRecord record{std::span(g).first(used), candidates, {}, entries85, entries170,
                                      best_candidate, best_entry};
-  for (std::size_t j = 0; j < candidates; ++j) {
-    record.short_lag_table[j] = acb_gain_table(low_rate, static_cast<std::int16_t>(odd ? base : base + j - 1)).size() ==
-                                kAcbGainTable85.size();
-  }
+  for (std::size_t j = 0; j < candidates; ++j) record.short_lag_table[j] = short_lag_table(j);
   training::observe_pitch_search(record);
 #endif
 

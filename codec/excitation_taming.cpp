@@ -11,15 +11,14 @@ namespace {
 using namespace fx;
 
 constexpr std::int16_t kZoneFactor = 1092;  // mult16(l, 1092): l / 30 rounded down, one less at multiples of 30
-constexpr std::int16_t kLongLagTable = 58;   // lags from here on use the 170-entry tables
 
 std::int16_t zone(std::int16_t lag) { return mult16(lag, kZoneFactor); }
 
 }  // namespace
 
 std::span<const std::int16_t> taming_gain_table(bool low_rate, std::int16_t lag) {
-  if (low_rate || lag >= kLongLagTable) return kTamingGain170;
-  return kTamingGain85;
+  if (uses_short_lag_tables(low_rate, lag)) return kTamingGain85;
+  return kTamingGain170;
 }
 
 std::int16_t taming_gain_limit(std::int16_t lo, std::int16_t hi, const TamingError& taming_error,

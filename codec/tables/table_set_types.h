@@ -25,6 +25,10 @@ inline constexpr std::size_t kAcbShortLagEntries = 85;   // 6.3 kbit/s, lags bel
 inline constexpr std::size_t kAcbEntries = 170;          // otherwise
 inline constexpr std::int16_t kSharpOff = 60;            // sharpening lag offset that switches it off
 
+// Which pitch-gain (and taming) table a lag uses: the 85-entry tables only at 6.3 kbit/s for lags below 58,
+// the 170-entry tables otherwise.
+constexpr bool uses_short_lag_tables(bool low_rate, std::int16_t lag) { return !low_rate && lag < 58; }
+
 // The tap pairs of an entry's cross terms, in storage order.
 inline constexpr std::array<std::array<std::size_t, 2>, 10> kAcbTapPairs = {
     {{1, 0}, {2, 0}, {2, 1}, {3, 0}, {3, 1}, {3, 2}, {4, 0}, {4, 1}, {4, 2}, {4, 3}}};
