@@ -1,5 +1,7 @@
 #include "tools/table_set/validation.h"
 
+#include "tools/table_set/published_values.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -145,51 +147,43 @@ std::vector<Check> check_structure(const TableSetView& set) {
 }
 
 std::vector<Check> check_published_values(const TableSetView& set) {
+  using namespace published;
   std::vector<Check> out;
-  require_rows<3>(out, "LSP band 0 codebook", set.lsp_band0,
-                  {{{1, {-270, -1372, -1032}}, {2, {-541, -1650, -1382}}, {255, {1693, 4793, 6012}}}});
-  require_rows<3>(out, "LSP band 1 codebook", set.lsp_band1,
-                  {{{1, {-2114, -1302, 76}}, {2, {-2652, -1278, -1368}}, {255, {4035, 5334, 4912}}}});
-  require_rows<4>(out, "LSP band 2 codebook", set.lsp_band2,
-                  {{{1, {601, 512, -542, 334}}, {2, {428, 1087, -484, -132}}, {255, {2923, 3517, 2567, 1318}}}});
+  require_rows<3>(out, "LSP band 0 codebook", set.lsp_band0, kLspBand0Rows);
+  require_rows<3>(out, "LSP band 1 codebook", set.lsp_band1, kLspBand1Rows);
+  require_rows<4>(out, "LSP band 2 codebook", set.lsp_band2, kLspBand2Rows);
 
-  require_values<AcbGainEntry, kAcbShortLagEntries, 1>(
-      out, "85-entry pitch-gain table: entry 1", set.acb_gain85, 1,
-      {AcbGainEntry{800, 1496, 167, -256, -338, -39, -136, -1, -4, -6, -73, -8, -15, 12, 23, 2, 16, 30, 3, -5}});
-  require_values<AcbGainEntry, kAcbEntries, 1>(
-      out, "170-entry pitch-gain table: entry 1", set.acb_gain170, 1,
-      {AcbGainEntry{776, 212, 715, 670, 809, -36, -2, -31, -27, -39, -10, -33, -9, -31, -8, -29, -38, -10, -35, -33}});
-  require_last_taps<kAcbShortLagEntries>(out, "85-entry pitch-gain table", set.acb_gain85, {5881, 9176, 8119, 3934, 3355});
-  require_last_taps<kAcbEntries>(out, "170-entry pitch-gain table", set.acb_gain170, {5297, 8374, 8872, 7694, 6538});
+  require_values<AcbGainEntry, kAcbShortLagEntries, 1>(out, "85-entry pitch-gain table: entry 1", set.acb_gain85, 1,
+                                                       {kAcbGain85Entry1});
+  require_values<AcbGainEntry, kAcbEntries, 1>(out, "170-entry pitch-gain table: entry 1", set.acb_gain170, 1,
+                                               {kAcbGain170Entry1});
+  require_last_taps<kAcbShortLagEntries>(out, "85-entry pitch-gain table", set.acb_gain85, kAcbGain85LastTaps);
+  require_last_taps<kAcbEntries>(out, "170-entry pitch-gain table", set.acb_gain170, kAcbGain170LastTaps);
 
-  using Four = std::array<std::int16_t, 4>;
   require_values<std::int16_t, kAcbShortLagEntries, 4>(out, "85-entry taming table: first four", set.taming_gain85, 0,
-                                                       Four{1024, 1308, 1906, 2291});
+                                                       kTaming85First);
   require_values<std::int16_t, kAcbShortLagEntries, 4>(out, "85-entry taming table: last four", set.taming_gain85, 81,
-                                                       Four{11425, 11670, 14629, 15255});
+                                                       kTaming85Last);
   require_values<std::int16_t, kAcbEntries, 4>(out, "170-entry taming table: first four", set.taming_gain170, 0,
-                                               Four{1024, 1591, 1678, 1891});
+                                               kTaming170First);
   require_values<std::int16_t, kAcbEntries, 4>(out, "170-entry taming table: last four", set.taming_gain170, 166,
-                                               Four{13815, 14100, 14198, 18409});
+                                               kTaming170Last);
 
-  constexpr std::array<std::size_t, 22> kOff = {0,   2,   32,  46,  63,  71,  89,  112, 122, 124, 127,
-                                                132, 135, 144, 150, 152, 155, 156, 160, 161, 164, 166};
   Finding positions("sharpening offsets: 60 at exactly the 22 published positions");
   for (std::size_t i = 0; i < kAcbEntries; ++i) {
-    const bool listed = std::find(kOff.begin(), kOff.end(), i) != kOff.end();
+    const bool listed = std::find(kSharpOffPositions.begin(), kSharpOffPositions.end(), i) != kSharpOffPositions.end();
     if (listed != (set.sharp_lag_offset[i] == kSharpOff)) positions.fail("entry ", i);
   }
   out.push_back(positions.done());
   require_values<std::int16_t, kAcbEntries, 8>(out, "sharpening offsets: first eight", set.sharp_lag_offset, 0,
-                                               std::array<std::int16_t, 8>{60, 0, 60, 0, 1, 0, 0, 1});
+                                               kSharpOffsetsFirst);
   require_values<std::int16_t, kAcbEntries, 4>(out, "sharpening offsets: last four", set.sharp_lag_offset, 166,
-                                               Four{60, -2, -2, 0});
-  require_sum<kAcbEntries>(out, "sharpening offsets: sum 1331", set.sharp_lag_offset, 1331);
-  require_values<std::int16_t, kAcbEntries, 6>(out, "sharpening gains: first six", set.sharp_gain, 0,
-                                               std::array<std::int16_t, 6>{0, 2489, 0, 5217, 6171, 3953});
+                                               kSharpOffsetsLast);
+  require_sum<kAcbEntries>(out, "sharpening offsets: sum 1331", set.sharp_lag_offset, kSharpOffsetSum);
+  require_values<std::int16_t, kAcbEntries, 6>(out, "sharpening gains: first six", set.sharp_gain, 0, kSharpGainsFirst);
   require_values<std::int16_t, kAcbEntries, 4>(out, "sharpening gains: last four", set.sharp_gain, 166,
-                                               Four{0, 31253, 25144, 17998});
-  require_sum<kAcbEntries>(out, "sharpening gains: sum 3273113", set.sharp_gain, 3273113);
+                                               kSharpGainsLast);
+  require_sum<kAcbEntries>(out, "sharpening gains: sum 3273113", set.sharp_gain, kSharpGainSum);
   return out;
 }
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "codec/tables/table_set.h"  // the training build's mutable tables
+#include "tools/table_set/published_values.h"
 
 namespace g7231::training {
 namespace {
@@ -84,24 +85,19 @@ TableSet installed() {
 }
 
 TableSet placeholder_set() {
+  using namespace tables::published;
   TableSet s;
-  s.lsp_band0[1] = {-270, -1372, -1032};
-  s.lsp_band0[2] = {-541, -1650, -1382};
-  s.lsp_band0[255] = {1693, 4793, 6012};
-  s.lsp_band1[1] = {-2114, -1302, 76};
-  s.lsp_band1[2] = {-2652, -1278, -1368};
-  s.lsp_band1[255] = {4035, 5334, 4912};
-  s.lsp_band2[1] = {601, 512, -542, 334};
-  s.lsp_band2[2] = {428, 1087, -484, -132};
-  s.lsp_band2[255] = {2923, 3517, 2567, 1318};
+  for (const auto& [r, row] : kLspBand0Rows) s.lsp_band0[r] = row;
+  for (const auto& [r, row] : kLspBand1Rows) s.lsp_band1[r] = row;
+  for (const auto& [r, row] : kLspBand2Rows) s.lsp_band2[r] = row;
 
-  s.acb_gain85[1] = {800, 1496, 167, -256, -338, -39, -136, -1, -4, -6, -73, -8, -15, 12, 23, 2, 16, 30, 3, -5};
-  s.acb_gain85[84] = acb_gain_entry({5881, 9176, 8119, 3934, 3355});
-  s.acb_gain170[1] = {776, 212, 715, 670, 809, -36, -2, -31, -27, -39, -10, -33, -9, -31, -8, -29, -38, -10, -35, -33};
-  s.acb_gain170[169] = acb_gain_entry({5297, 8374, 8872, 7694, 6538});
+  s.acb_gain85[1] = kAcbGain85Entry1;
+  s.acb_gain85[kAcbShortLagEntries - 1] = acb_gain_entry(kAcbGain85LastTaps);
+  s.acb_gain170[1] = kAcbGain170Entry1;
+  s.acb_gain170[kAcbEntries - 1] = acb_gain_entry(kAcbGain170LastTaps);
 
   // Taming: the published first and last four values, linear (rounded down) in between.
-  const auto taming = [](auto& table, std::array<std::int16_t, 4> first, std::array<std::int16_t, 4> last) {
+  const auto taming = [](auto& table, const Four& first, const Four& last) {
     const std::size_t hi = table.size() - 4;
     for (std::size_t i = 0; i < 4; ++i) {
       table[i] = first[i];
@@ -112,20 +108,14 @@ TableSet placeholder_set() {
                                                           static_cast<long>(hi - 3));
     }
   };
-  taming(s.taming_gain85, {1024, 1308, 1906, 2291}, {11425, 11670, 14629, 15255});
-  taming(s.taming_gain170, {1024, 1591, 1678, 1891}, {13815, 14100, 14198, 18409});
+  taming(s.taming_gain85, kTaming85First, kTaming85Last);
+  taming(s.taming_gain170, kTaming170First, kTaming170Last);
 
-  for (std::size_t i : {0, 2, 32, 46, 63, 71, 89, 112, 122, 124, 127, 132, 135, 144, 150, 152, 155, 156, 160, 161, 164, 166}) {
-    s.sharp_lag_offset[i] = kSharpOff;
-  }
-  const std::array<std::int16_t, 8> first_offsets = {60, 0, 60, 0, 1, 0, 0, 1};
-  const std::array<std::int16_t, 6> first_gains = {0, 2489, 0, 5217, 6171, 3953};
-  const std::array<std::int16_t, 4> last_offsets = {60, -2, -2, 0};
-  const std::array<std::int16_t, 4> last_gains = {0, 31253, 25144, 17998};
-  std::copy(first_offsets.begin(), first_offsets.end(), s.sharp_lag_offset.begin());
-  std::copy(first_gains.begin(), first_gains.end(), s.sharp_gain.begin());
-  std::copy(last_offsets.begin(), last_offsets.end(), s.sharp_lag_offset.end() - 4);
-  std::copy(last_gains.begin(), last_gains.end(), s.sharp_gain.end() - 4);
+  for (std::size_t i : kSharpOffPositions) s.sharp_lag_offset[i] = kSharpOff;
+  std::ranges::copy(kSharpOffsetsFirst, s.sharp_lag_offset.begin());
+  std::ranges::copy(kSharpGainsFirst, s.sharp_gain.begin());
+  std::ranges::copy(kSharpOffsetsLast, s.sharp_lag_offset.end() - 4);
+  std::ranges::copy(kSharpGainsLast, s.sharp_gain.end() - 4);
   return s;
 }
 
