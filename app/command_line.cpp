@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "codec/encoder.h"
+#include "codec/encoder/encoder.h"
 
 namespace g7231::cli {
 namespace {

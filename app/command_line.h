@@ -5,7 +5,7 @@
 #include <ctime>
 #include <span>
 
-#include "codec/constants.h"
+#include "codec/common/constants.h"
 
 namespace g7231::cli {
 

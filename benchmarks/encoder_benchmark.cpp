@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/encoder.h"
+#include "codec/encoder/encoder.h"
 #include "tests/speech_samples.h"
 
 namespace g7231 {

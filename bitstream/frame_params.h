@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "codec/constants.h"
+#include "codec/common/constants.h"
 
 namespace g7231 {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/constants.h"
+#include "codec/common/constants.h"
 
 namespace g7231 {
 

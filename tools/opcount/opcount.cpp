@@ -9,7 +9,7 @@
 #include <iterator>
 #include <vector>
 
-#include "codec/encoder.h"
+#include "codec/encoder/encoder.h"
 #include "fixedpoint/basic_ops.h"
 
 namespace {

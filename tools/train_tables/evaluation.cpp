@@ -4,8 +4,8 @@
 #include <array>
 #include <cmath>
 
-#include "codec/encoder.h"
-#include "codec/input_conditioning.h"
+#include "codec/encoder/encoder.h"
+#include "codec/encoder/input_conditioning.h"
 
 namespace g7231::training {
 namespace {

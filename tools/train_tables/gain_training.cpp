@@ -8,8 +8,8 @@
 #include <span>
 #include <tuple>
 
-#include "codec/encoder.h"
-#include "codec/training_hooks.h"
+#include "codec/encoder/encoder.h"
+#include "codec/encoder/training_hooks.h"
 
 namespace g7231::training {
 namespace {

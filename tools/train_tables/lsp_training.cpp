@@ -7,11 +7,11 @@
 #include <numbers>
 #include <span>
 
-#include "codec/encoder.h"
-#include "codec/input_conditioning.h"
-#include "codec/lpc_analysis.h"
-#include "codec/lsp_conversion.h"
-#include "codec/lsp_quantiser.h"
+#include "codec/encoder/encoder.h"
+#include "codec/encoder/input_conditioning.h"
+#include "codec/encoder/lpc_analysis.h"
+#include "codec/encoder/lsp_conversion.h"
+#include "codec/encoder/lsp_quantiser.h"
 #include "codec/tables/lsp_quantiser_tables.h"
 
 namespace g7231::training {

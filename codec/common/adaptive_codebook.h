@@ -1,0 +1,41 @@
+// Adaptive codebook: the five-tap long-term predictor, its closed-loop search and its decoding.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "bitstream/frame_params.h"
+#include "codec/common/constants.h"
+#include "codec/encoder/encoder.h"
+#include "codec/tables/table_set.h"
+
+namespace g7231 {
+
+inline constexpr std::size_t kLaggedExcitationSamples = kSubframeSamples + 4;  // two taps either side
+
+// The gain table a lag selects: the 170-entry table at 5.3 kbit/s or for lags of 58 and more, the
+// 85-entry table for shorter lags at 6.3 kbit/s.
+std::span<const AcbGainEntry> acb_gain_table(bool low_rate, std::int16_t lag);
+
+// The past excitation around lag: buf[m] is the sample lag + 2 - m before the subframe's first sample.
+// Where that falls inside the subframe, the last `lag` samples of the past repeat with period `lag`.
+// The past is history[origin + k], origin + 144 standing for the sample just before the subframe; every
+// index read must lie in the history: lags 17..143 at origin 0, and at origin 60 (the second subframe of
+// a comfort-noise half frame, whose past the history does not yet hold) only lags of 122 and more.
+void fetch_lagged_excitation(std::span<std::int16_t, kLaggedExcitationSamples> buf,
+                             std::span<const std::int16_t, kHistorySamples> history, std::int16_t lag,
+                             std::size_t origin = 0);
+
+// The 60-sample predictor output for a base lag, lag offset and gain entry. The table follows the base lag.
+void decode_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> out,
+                              std::span<const std::int16_t, kHistorySamples> history, std::int16_t lag,
+                              std::int16_t lag_delta, std::int16_t gain_index, bool low_rate,
+                              std::size_t origin = 0);
+
+// Chooses subframe s's lag and gain entry in closed loop, records them in params (olp_lag of an even
+// subframe, lag_delta and acb_gain_index) and removes the filtered predictor output from the target.
+void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
+                              std::span<const std::int16_t, kSubframeSamples> h, const G7231Encoder& enc,
+                              FrameParams& params, std::size_t s);
+
+}  // namespace g7231

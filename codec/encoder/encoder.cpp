@@ -1,0 +1,33 @@
+#include "codec/encoder/encoder.h"
+
+#include <new>
+
+#include "codec/encoder/frame_pipeline.h"
+
+namespace g7231 {
+
+G7231Encoder::G7231Encoder(std::int16_t highpass_enabled_, std::int16_t spare_option_,
+                           std::int16_t vad_enabled_, std::int32_t low_rate_) noexcept
+    : highpass_enabled(highpass_enabled_),
+      spare_option(spare_option_),
+      vad_enabled(vad_enabled_),
+      low_rate(low_rate_) {}
+
+G7231Encoder* create_encoder(bool high_rate) {
+  return new (std::nothrow) G7231Encoder(1, 1, 1, high_rate ? 0 : 1);
+}
+
+bool encode_frame(G7231Encoder* encoder, std::span<std::int16_t, kFrameSamples> samples,
+                  std::span<std::uint8_t, kMaxFrameBytes> out) {
+  if (encoder == nullptr) return false;
+  encode_frame_pipeline(*encoder, samples, out);
+  return true;
+}
+
+bool destroy_encoder(CodecBase* encoder) {
+  if (encoder == nullptr) return false;
+  delete encoder;
+  return true;
+}
+
+}  // namespace g7231

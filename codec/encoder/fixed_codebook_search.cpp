@@ -1,0 +1,147 @@
+#include "codec/encoder/fixed_codebook_search.h"
+
+#include <algorithm>
+#include <array>
+
+#include "codec/encoder/mpmlq_search.h"
+#include "codec/tables/fixed_codebook_tables.h"
+#include "codec/tables/table_set.h"
+#include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
+
+namespace g7231 {
+namespace {
+
+using namespace fx;
+
+// In place, from T upwards, so that samples already sharpened feed later ones when T < 30.
+void sharpen(std::span<std::int16_t, kSubframeSamples> v, AcelpSharpening sharpening) {
+  if (sharpening.lag >= kSharpLagLimit) return;
+  for (auto n = static_cast<std::size_t>(sharpening.lag); n < kSubframeSamples; ++n) {
+    v[n] = add16(v[n], mult16(v[n - static_cast<std::size_t>(sharpening.lag)], sharpening.gain));
+  }
+}
+
+void encode_acelp(std::span<std::int16_t, kSubframeSamples> vector, std::span<std::int16_t, kSubframeSamples> h,
+                  G7231Encoder& enc, FrameParams& params, std::size_t s) {
+  SubframeParams& sub = params.sub[s];
+  const auto lag = static_cast<std::int16_t>(params.olp_lag[s / 2] + sub.lag_delta - 1);
+  const AcelpCode code =
+      acelp_encode_subframe(vector, h, acelp_sharpening(lag, sub.acb_gain_index), enc.acelp_budget_carry);
+  sub.positions = code.position_code;  // sign-extended
+  sub.fcb_gain_index = code.fcb_gain_index;
+  sub.grid = code.grid;
+  sub.signs = code.signs;
+  sub.pulse_train = 0;
+}
+
+}  // namespace
+
+void search_fixed_codebook(std::span<std::int16_t, kSubframeSamples> vector, std::span<std::int16_t, kSubframeSamples> h,
+                           G7231Encoder& enc, FrameParams& params, std::size_t s) {
+  if (enc.low_rate != 0) {
+    encode_acelp(vector, h, enc, params, s);
+  } else {
+    mpmlq_encode_subframe(vector, h, params.sub[s], static_cast<std::size_t>(kMpmlqPulseCount[s]),
+                          params.olp_lag[s / 2]);
+  }
+}
+
+AcelpSharpening acelp_sharpening(std::int16_t lag, std::int16_t acb_gain_index) {
+  const auto i = static_cast<std::size_t>(acb_gain_index);
+  return {static_cast<std::int16_t>(lag + kSharpLagOffset[i]), kSharpGain[i]};
+}
+
+AcelpCode acelp_encode_subframe(std::span<std::int16_t, kSubframeSamples> vector,
+                                std::span<std::int16_t, kSubframeSamples> h, AcelpSharpening sharpening,
+                                std::int16_t& budget_carry) {
+  for (std::int16_t& v : h) v = shr16(v, 1);
+  sharpen(h, sharpening);
+
+  AcelpCorrMatrix matrix = acelp_correlation_matrix(h);
+  std::array<std::int16_t, kAcelpSearchFrame> d = acelp_backward_target(h, vector);
+  AcelpPulses pulses = acelp_pulse_search(d, matrix, h, budget_carry);
+  const FcbGain gain = quantise_fcb_gain(vector, pulses.filtered);
+
+  // The excitation replaces the target, which is no longer needed.
+  for (std::size_t n = 0; n < kSubframeSamples; ++n) vector[n] = extract_low(mult16_wrap(pulses.code[n], gain.gain));
+  sharpen(vector, sharpening);
+  return {pulses.position_code, gain.index, pulses.grid, pulses.signs};
+}
+
+AcelpCorrMatrix acelp_correlation_matrix(std::span<const std::int16_t, kSubframeSamples> h) {
+  std::int32_t energy = 0;
+  for (std::int16_t v : h) energy = mac32(energy, v, v);
+
+  // The response normalised, with four leading zeros so that correlations over the 64-position search
+  // frame are truncated at the end of the subframe.
+  constexpr std::size_t kLead = kAcelpSearchFrame - kSubframeSamples;
+  std::array<std::int16_t, kAcelpSearchFrame> p{};
+  if (extract_high(energy) > 32000) {
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) p[kLead + n] = shr16(h[n], 1);
+  } else {
+    const std::int16_t k = shr16(norm32(energy), 1);
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) p[kLead + n] = shl16(h[n], k);
+  }
+
+  // phi[dist / 2][top / 2]: the correlation between even positions dist apart whose later one is top.
+  // One running accumulation per distance, two products longer at each step down in top.
+  constexpr std::size_t kEven = kAcelpSearchFrame / 2;
+  std::array<std::array<std::int16_t, kEven>, kEven> phi{};
+  for (std::size_t dist = 0; dist < kAcelpSearchFrame; dist += 2) {
+    std::int32_t acc = 0;
+    std::size_t m = 0;
+    for (std::size_t top = kAcelpSearchFrame - 2;; top -= 2) {
+      acc = mac32(acc, p[m], p[m + dist]);
+      acc = mac32(acc, p[m + 1], p[m + 1 + dist]);
+      m += 2;
+      phi[dist / 2][top / 2] = extract_high(acc);
+      if (top == dist) break;
+    }
+  }
+  const auto corr = [&](std::size_t u, std::size_t v) {
+    const std::size_t dist = u > v ? u - v : v - u;
+    return phi[dist / 2][std::max(u, v) / 2];
+  };
+
+  AcelpCorrMatrix matrix;
+  for (std::size_t t = 0; t < kAcelpTracks; ++t) {
+    for (std::size_t k = 0; k < kAcelpTrackPositions; ++k) matrix.diag[t][k] = corr(8 * k + 2 * t, 8 * k + 2 * t);
+  }
+  for (std::size_t a = 0; a < kAcelpTracks; ++a) {
+    for (std::size_t b = a + 1; b < kAcelpTracks; ++b) {
+      for (std::size_t ka = 0; ka < kAcelpTrackPositions; ++ka) {
+        for (std::size_t kb = 0; kb < kAcelpTrackPositions; ++kb) {
+          matrix.block(a, b)[ka][kb] = corr(8 * ka + 2 * a, 8 * kb + 2 * b);
+        }
+      }
+    }
+  }
+  return matrix;
+}
+
+std::array<std::int16_t, kAcelpSearchFrame> acelp_backward_target(std::span<const std::int16_t, kSubframeSamples> h,
+                                                                  std::span<const std::int16_t, kSubframeSamples> x) {
+  std::array<std::int32_t, kSubframeSamples> y{};
+  if (products_within(sum_of_squares(x), sum_of_squares(h))) {
+    // No partial sum can saturate: each output is a plain dot product of the target from j on with h.
+    for (std::size_t j = 0; j < kSubframeSamples; ++j) {
+      std::int32_t s = 0;
+      for (std::size_t m = 0; m + j < kSubframeSamples; ++m) s += std::int32_t{x[j + m]} * h[m];
+      y[j] = 2 * s;
+    }
+  } else {
+    for (std::size_t j = 0; j < kSubframeSamples; ++j) {
+      for (std::size_t i = j; i < kSubframeSamples; ++i) y[j] = mac32(y[j], x[i], h[i - j]);
+    }
+  }
+  std::int32_t largest = 0;
+  for (std::int32_t v : y) largest = std::max(largest, abs32(v));
+  const std::int16_t e = std::min<std::int16_t>(norm32(largest), 16);
+  const std::int16_t shift = sub16(18, e);
+  std::array<std::int16_t, kAcelpSearchFrame> d{};
+  for (std::size_t j = 0; j < kSubframeSamples; ++j) d[j] = extract_low(shr32(y[j], shift));
+  return d;
+}
+
+}  // namespace g7231

@@ -1,0 +1,80 @@
+#include "codec/encoder/harmonic_shaping.h"
+
+#include <algorithm>
+#include <array>
+
+#include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
+
+namespace g7231 {
+namespace {
+
+using namespace fx;
+
+constexpr std::int16_t kHarmonicGainScale = 10240;  // 0.3125 in Q15: scale and upper bound of the gain
+constexpr std::int16_t kSearchHalfWidth = 3;        // lags within 3 of the open-loop lag
+constexpr std::size_t kCandidates = 2 * kSearchHalfWidth + 1;
+
+}  // namespace
+
+HarmonicWeighting estimate_harmonic_weighting(std::span<const std::int16_t, kPitchBufferLength> buf,
+                                              std::size_t pos, std::int16_t olp) {
+  // v[0]: subframe energy; v[2i+1], v[2i+2]: energy of and correlation with candidate i's segment.
+  std::array<std::int32_t, 2 * kCandidates + 1> v{};
+  const auto subframe = buf.subspan(pos, kSubframeSamples);
+  const std::int64_t subframe_squares = sum_of_squares(subframe);
+  v[0] = mac32_block(subframe, subframe, subframe_squares, subframe_squares);
+  for (std::size_t i = 0; i < kCandidates; ++i) {
+    const auto segment = buf.subspan(pos - static_cast<std::size_t>(olp - kSearchHalfWidth) - i, kSubframeSamples);
+    const std::int64_t segment_squares = sum_of_squares(segment);
+    v[2 * i + 1] = mac32_block(segment, segment, segment_squares, segment_squares);
+    v[2 * i + 2] = mac32_block(subframe, segment, subframe_squares, segment_squares);
+  }
+
+  std::int32_t largest = 0;
+  for (std::int32_t x : v) largest = std::max(largest, abs32(x));
+  const std::int16_t e = norm32(largest);
+  std::array<std::int16_t, 2 * kCandidates + 1> s{};
+  for (std::size_t n = 0; n < v.size(); ++n) s[n] = round32_to16(shl32(v[n], e));
+
+  // The largest cr^2 / en wins; a tie keeps the shorter lag.
+  int best = -1;
+  std::int16_t best_corr = 1;
+  std::int16_t best_energy = 0x7FFF;
+  for (std::size_t i = 0; i < kCandidates; ++i) {
+    const std::int16_t en = s[2 * i + 1];
+    const std::int16_t cr = s[2 * i + 2];
+    if (cr <= 0) continue;
+    const std::int16_t t = mult16_round(cr, cr);
+    if (msu32(mult32_16x16(t, best_energy), en, best_corr) > 0) {
+      best_corr = t;
+      best_energy = en;
+      best = static_cast<int>(i);
+    }
+  }
+  if (best < 0) return {olp, 0};
+
+  // Shaping only when R^2 > 0.375 E0 EL (a quarter plus an eighth).
+  const std::int16_t k = s[2 * static_cast<std::size_t>(best) + 2];
+  std::int32_t a = mult32_16x16(s[0], best_energy);
+  a = add32(shr32(a, 2), shr32(a, 3));
+  a = sub32(a, mult32_16x16(k, k));
+  std::int16_t gain = 0;
+  if (a < 0) {
+    gain = k >= best_energy ? kHarmonicGainScale : mult16_round(div16(k, best_energy), kHarmonicGainScale);
+  }
+  return {static_cast<std::int16_t>(olp - kSearchHalfWidth + best), gain};
+}
+
+void apply_harmonic_weighting(std::span<std::int16_t, kFrameSamples> out,
+                              std::span<const std::int16_t, kPitchBufferLength> buf, std::size_t start,
+                              HarmonicWeighting hw) {
+  const std::size_t base = kPitchBufferLength - kFrameSamples + start;  // the subframe's first sample
+  for (std::size_t i = 0; i < kSubframeSamples; ++i) {
+    std::int32_t acc = deposit_high(buf[base + i]);
+    acc = msu32(acc, hw.gain, buf[base + i - static_cast<std::size_t>(hw.lag)]);
+    out[start + i] = round32_to16(acc);
+  }
+}
+
+}  // namespace g7231

@@ -1,0 +1,63 @@
+#include "codec/encoder/input_conditioning.h"
+
+#include <algorithm>
+#include <array>
+
+#include "codec/tables/input_conditioning_tables.h"
+#include "fixedpoint/basic_ops.h"
+
+namespace g7231 {
+
+using fx::abs16;
+using fx::add32;
+using fx::extract_low;
+using fx::mac32;
+using fx::mult32_16x16;
+using fx::mult32_32x16;
+using fx::norm16;
+using fx::round32_to16;
+using fx::shr16;
+using fx::shr32;
+using fx::sub16;
+
+void remove_dc(std::span<std::int16_t, kFrameSamples> frame, std::int16_t& prev_input, std::int32_t& prev_output,
+               bool highpass_enabled) {
+  if (!highpass_enabled) {
+    for (std::int16_t& x : frame) x = shr16(x, 1);
+    return;
+  }
+  // y(n) = x(n)/2 - x(n-1)/2 + (127/128) y(n-1), kept at full 32-bit precision between samples.
+  for (std::int16_t& x : frame) {
+    std::int32_t acc = mult32_16x16(x, 0x4000);
+    acc = mac32(acc, prev_input, -16384);
+    prev_input = x;
+    acc = add32(acc, mult32_32x16(prev_output, 0x7F00));
+    prev_output = acc;
+    x = round32_to16(acc);
+  }
+}
+
+std::int16_t normalize_block(std::span<std::int16_t> block) {
+  std::int16_t largest = 0;
+  for (const std::int16_t x : block) {
+    const std::int16_t a = abs16(x);
+    if (a > largest) largest = a;
+  }
+  const std::int16_t norm = norm16(largest);  // 0 for an all-zero block
+  const std::int16_t factor = kNormFactors[static_cast<std::size_t>(norm)];
+  // 2 * factor * x / 16 = x * 2^(norm - 3), floored when norm < 3.
+  for (std::int16_t& x : block) x = extract_low(shr32(mult32_16x16(factor, x), 4));
+  return sub16(norm, 3);
+}
+
+void shift_analysis_history(std::span<std::int16_t, kAnalysisHistorySamples> history,
+                            std::span<std::int16_t, kFrameSamples> frame) {
+  // The sequence is history followed by frame; the new frame is its samples 60..299.
+  std::array<std::int16_t, kAnalysisHistorySamples + kFrameSamples> seq;
+  std::ranges::copy(history, seq.begin());
+  std::ranges::copy(frame, seq.begin() + kAnalysisHistorySamples);
+  std::copy(seq.end() - kAnalysisHistorySamples, seq.end(), history.begin());
+  std::copy_n(seq.begin() + kSubframeSamples, kFrameSamples, frame.begin());
+}
+
+}  // namespace g7231

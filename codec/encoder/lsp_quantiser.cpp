@@ -1,0 +1,167 @@
+#include "codec/encoder/lsp_quantiser.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+
+#include "codec/tables/lsp_quantiser_tables.h"
+#include "codec/tables/table_set.h"
+#include "fixedpoint/basic_ops.h"
+
+namespace g7231 {
+namespace {
+
+using namespace fx;
+
+using LspVector = std::array<std::int16_t, kLpcOrder>;
+
+static_assert(kLspBandLayout[0].length == kLspBand0Codebook[0].size());
+static_assert(kLspBandLayout[1].length == kLspBand1Codebook[0].size());
+static_assert(kLspBandLayout[2].length == kLspBand2Codebook[0].size());
+static_assert(kLspBandLayout[2].first + kLspBandLayout[2].length == kLpcOrder);
+static_assert(kLspBand0Codebook.size() == kLspCodebookRows && kLspBand1Codebook.size() == kLspCodebookRows &&
+              kLspBand2Codebook.size() == kLspCodebookRows);
+
+// The row of one band's codebook that maximises 2*sum(w*target*c) - sum(w*c*c), i.e. minimises the weighted
+// squared error. Row 0 (all zeros) scores exactly 0, so another row wins only with a strictly positive
+// score, and only if no earlier row scored as much.
+template <std::size_t Width>
+std::int16_t search_band(std::span<const std::int16_t, kLpcOrder> target, std::span<const std::int16_t, kLpcOrder> w,
+                         const LspCodebook<Width>& book, std::size_t first) {
+  std::int32_t best = -1;
+  std::int16_t best_row = 0;
+  for (std::size_t r = 0; r < book.size(); ++r) {
+    const auto& c = book[r];
+    std::array<std::int16_t, Width> t{};
+    for (std::size_t j = 0; j < Width; ++j) t[j] = mult16_round(w[first + j], c[j]);
+
+    std::int32_t acc = 0;
+    for (std::size_t j = 0; j < Width; ++j) acc = mac32(acc, target[first + j], t[j]);
+    acc = shl32(acc, 1);
+    for (std::size_t j = 0; j < Width; ++j) acc = msu32(acc, c[j], t[j]);
+
+    if (acc > best) {
+      best = acc;
+      best_row = static_cast<std::int16_t>(r);
+    }
+  }
+  return best_row;
+}
+
+template <std::size_t Width>
+void copy_row(std::span<std::int16_t, kLpcOrder> out, const LspCodebook<Width>& book, std::int32_t row,
+              std::size_t first) {
+  const auto& c = book[static_cast<std::size_t>(row)];
+  for (std::size_t j = 0; j < Width; ++j) out[first + j] = c[j];
+}
+
+}  // namespace
+
+void lsp_weights(std::span<std::int16_t, kLpcOrder> weights_out, std::span<const std::int16_t, kLpcOrder> lsp) {
+  // Each frequency's smaller gap to a neighbour; the ends have one neighbour each.
+  LspVector d{};
+  d[0] = sub16(lsp[1], lsp[0]);
+  d[kLpcOrder - 1] = sub16(lsp[kLpcOrder - 1], lsp[kLpcOrder - 2]);
+  for (std::size_t i = 1; i + 1 < kLpcOrder; ++i) {
+    const std::int16_t above = sub16(lsp[i + 1], lsp[i]);
+    const std::int16_t below = sub16(lsp[i], lsp[i - 1]);
+    d[i] = above < below ? above : below;
+  }
+
+  std::int16_t largest = 0;
+  for (std::size_t i = 0; i < kLpcOrder; ++i) {
+    weights_out[i] = d[i] > kLspWeightMinGap ? div16(kLspWeightMinGap, d[i]) : kMax16;
+    if (weights_out[i] > largest) largest = weights_out[i];
+  }
+
+  const std::int16_t shift = norm16(largest);
+  for (std::size_t i = 0; i < kLpcOrder; ++i) weights_out[i] = shl16(weights_out[i], shift);
+}
+
+std::int32_t quantise_lsp(std::span<std::int16_t, kLpcOrder> lsp, std::span<const std::int16_t, kLpcOrder> prev) {
+  LspVector w{};
+  lsp_weights(w, lsp);
+
+  // Residual: the deviation from the mean, less the predicted share of the previous vector's deviation.
+  for (std::size_t i = 0; i < kLpcOrder; ++i) {
+    const std::int16_t prev_deviation = sub16(prev[i], kLspMean[i]);
+    lsp[i] = sub16(lsp[i], kLspMean[i]);
+    lsp[i] = sub16(lsp[i], mult16_round(prev_deviation, kLspPredictor));
+  }
+
+  return search_lsp_bands(lsp, w);
+}
+
+std::int32_t search_lsp_bands(std::span<const std::int16_t, kLpcOrder> target,
+                              std::span<const std::int16_t, kLpcOrder> weights) {
+  const std::int16_t rows[] = {
+      search_band(target, weights, kLspBand0Codebook, kLspBandLayout[0].first),
+      search_band(target, weights, kLspBand1Codebook, kLspBandLayout[1].first),
+      search_band(target, weights, kLspBand2Codebook, kLspBandLayout[2].first),
+  };
+  std::int32_t result = 0;
+  for (const std::int16_t row : rows) result = add32(shl32(result, kLspIndexBitsPerBand), row);
+  return result;
+}
+
+void dequantise_lsp(std::span<std::int16_t, kLpcOrder> lsp_out, std::span<const std::int16_t, kLpcOrder> prev,
+                    std::int32_t index, std::int16_t erased) {
+  std::int16_t spacing = kLspMinSpacing;
+  std::int16_t predictor = kLspPredictor;
+  if (erased != 0) {
+    index = 0;
+    spacing = kLspMinSpacingErased;
+    predictor = kLspPredictorErased;
+  }
+
+  // The residual rows, band 2 in the lowest byte.
+  constexpr std::int32_t kRowMask = (std::int32_t{1} << kLspIndexBitsPerBand) - 1;
+  copy_row(lsp_out, kLspBand2Codebook, index & kRowMask, kLspBandLayout[2].first);
+  index >>= kLspIndexBitsPerBand;
+  copy_row(lsp_out, kLspBand1Codebook, index & kRowMask, kLspBandLayout[1].first);
+  index >>= kLspIndexBitsPerBand;
+  copy_row(lsp_out, kLspBand0Codebook, index & kRowMask, kLspBandLayout[0].first);
+
+  // Add back the prediction from the previous vector's deviation, then the mean.
+  for (std::size_t j = 0; j < kLpcOrder; ++j) {
+    const std::int16_t prev_deviation = sub16(prev[j], kLspMean[j]);
+    lsp_out[j] = add16(lsp_out[j], mult16_round(prev_deviation, predictor));
+    lsp_out[j] = add16(lsp_out[j], kLspMean[j]);
+  }
+
+  stabilise_lsp(lsp_out, prev, spacing);
+}
+
+bool stabilise_lsp(std::span<std::int16_t, kLpcOrder> lsp, std::span<const std::int16_t, kLpcOrder> fallback,
+                   std::int16_t spacing) {
+  constexpr std::size_t kLast = kLpcOrder - 1;
+  for (int pass = 0; pass < kLspStabilisationPasses; ++pass) {
+    if (lsp[0] < kLspLowerBound) lsp[0] = kLspLowerBound;
+    if (lsp[kLast] > kLspUpperBound) lsp[kLast] = kLspUpperBound;
+
+    // Push each close pair apart symmetrically by half its shortfall, working upwards on the values as
+    // already moved by the pair below.
+    for (std::size_t j = 1; j < kLpcOrder; ++j) {
+      const std::int16_t shortfall = sub16(add16(spacing, lsp[j - 1]), lsp[j]);
+      if (shortfall > 0) {
+        const std::int16_t half = shr16(shortfall, 1);
+        lsp[j - 1] = sub16(lsp[j - 1], half);
+        lsp[j] = add16(lsp[j], half);
+      }
+    }
+
+    bool stable = true;
+    for (std::size_t j = 1; j < kLpcOrder; ++j) {
+      if (sub16(sub16(add16(lsp[j - 1], spacing), kLspSpacingTolerance), lsp[j]) > 0) {
+        stable = false;
+        break;
+      }
+    }
+    if (stable) return true;
+  }
+
+  std::copy(fallback.begin(), fallback.end(), lsp.begin());
+  return false;
+}
+
+}  // namespace g7231

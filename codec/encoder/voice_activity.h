@@ -1,0 +1,17 @@
+// Voice activity detection.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "codec/common/constants.h"
+#include "codec/encoder/encoder.h"
+
+namespace g7231 {
+
+// 1 when the frame (high-pass filtered, not yet delayed) is active speech, 0 when it is inactive.
+// With detection off every frame is active and no state changes.
+std::int16_t detect_voice_activity(std::span<const std::int16_t, kFrameSamples> frame, VadState& vad,
+                                   std::int16_t sine_detector, bool vad_enabled);
+
+}  // namespace g7231

@@ -1,0 +1,163 @@
+#include "codec/encoder/lsp_quantiser.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+#include "codec/tables/lsp_quantiser_tables.h"
+#include "codec/tables/table_set.h"
+
+namespace g7231 {
+namespace {
+
+using Lsp = std::array<std::int16_t, kLpcOrder>;
+
+TEST(LspQuantiser, MeanVectorCodesAsIndexZeroAndDecodesUnchanged) {
+  Lsp lsp = kLspMean;
+  EXPECT_EQ(quantise_lsp(lsp, kLspMean), 0);
+  Lsp out{};
+  dequantise_lsp(out, kLspMean, 0, 0);
+  EXPECT_EQ(out, kLspMean);
+}
+
+// mean + codebook rows + 0.375 (prev - mean) codes as those rows (band 0 in the top byte) and decodes back
+// to itself; prev is only read.
+// A vector made of codebook rows plus the prediction from prev is coded as rows holding exactly those
+// values (the first such row where rows repeat) and decoded back unchanged, whenever its frequencies keep
+// the spacing the decoder enforces.
+TEST(LspQuantiser, VectorOnCodebookRowsRoundTrips) {
+  Lsp moved = kLspMean;
+  for (std::size_t j = 0; j < kLpcOrder; ++j) moved[j] = static_cast<std::int16_t>(kLspMean[j] + 800 - 150 * j);
+  const auto well_spaced = [](const Lsp& v) {
+    if (v[0] < 384 || v[9] > 32256) return false;
+    for (std::size_t j = 1; j < kLpcOrder; ++j) {
+      if (v[j] - v[j - 1] < 256) return false;
+    }
+    return true;
+  };
+
+  int checked = 0;
+  for (std::size_t k = 0; k < 256; ++k) {
+    const std::size_t r0 = k;
+    const std::size_t r1 = (k * 37 + 11) % 256;
+    const std::size_t r2 = (k * 101 + 7) % 256;
+    for (const Lsp& prev : {kLspMean, moved}) {
+      Lsp lsp = kLspMean;
+      for (std::size_t j = 0; j < 3; ++j) lsp[j] += kLspBand0Codebook[r0][j];
+      for (std::size_t j = 0; j < 3; ++j) lsp[3 + j] += kLspBand1Codebook[r1][j];
+      for (std::size_t j = 0; j < 4; ++j) lsp[6 + j] += kLspBand2Codebook[r2][j];
+      for (std::size_t j = 0; j < kLpcOrder; ++j) lsp[j] += ((prev[j] - kLspMean[j]) * kLspPredictor + 0x4000) >> 15;
+      if (!well_spaced(lsp)) continue;
+      const Lsp expected = lsp;
+      const Lsp prev_before = prev;
+
+      const std::int32_t index = quantise_lsp(lsp, prev);
+      EXPECT_EQ(prev, prev_before);
+      EXPECT_EQ(kLspBand0Codebook[static_cast<std::size_t>(index >> 16)], kLspBand0Codebook[r0]) << std::hex << index;
+      EXPECT_EQ(kLspBand1Codebook[static_cast<std::size_t>((index >> 8) & 0xFF)], kLspBand1Codebook[r1]);
+      EXPECT_EQ(kLspBand2Codebook[static_cast<std::size_t>(index & 0xFF)], kLspBand2Codebook[r2]);
+      for (std::size_t r = 0; r < static_cast<std::size_t>(index >> 16); ++r) {
+        EXPECT_NE(kLspBand0Codebook[r], kLspBand0Codebook[r0]) << "an earlier equal row must win";
+      }
+      Lsp out{};
+      dequantise_lsp(out, prev, index, 0);
+      EXPECT_EQ(out, expected) << std::hex << index;
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 20);
+}
+
+// Row 0 is all zero and scores exactly 0 for a zero target; an all-zero row after it (should a set hold
+// one) can only tie, and a tie keeps the earlier row.
+TEST(LspBandSearch, ZeroTargetKeepsRowZero) {
+  Lsp w;
+  w.fill(20000);
+  EXPECT_EQ(search_lsp_bands(Lsp{}, w), 0);
+}
+
+TEST(LspWeights, InverseOfTheSmallerGapScaledToFullRange) {
+  Lsp even;  // equal gaps of 2000: 32/2000 in Q15 is 524, scaled by 2^5
+  for (std::size_t i = 0; i < kLpcOrder; ++i) even[i] = static_cast<std::int16_t>(1000 + 2000 * i);
+  Lsp w;
+  lsp_weights(w, even);
+  for (std::int16_t v : w) EXPECT_EQ(v, 524 << 5);
+
+  // Gaps of 32 or less, out-of-order pairs included, weigh 32767, so nothing is rescaled.
+  lsp_weights(w, Lsp{1000, 2000, 2033, 4000, 4032, 6000, 7000, 6990, 9000, 10000});
+  EXPECT_EQ(w, (Lsp{1048, 31775, 31775, 32767, 32767, 1048, 32767, 32767, 1048, 1048}));
+}
+
+TEST(LspStabilisation, LeavesSpacedVectorsAloneAndRepairsCloseOnes) {
+  const Lsp fallback{};
+  Lsp edge;  // gaps of exactly the spacing, ends on the bounds
+  for (std::size_t i = 0; i < kLpcOrder; ++i) edge[i] = static_cast<std::int16_t>(384 + 512 * i);
+  edge[9] = 32256;
+  Lsp v = edge;
+  EXPECT_TRUE(stabilise_lsp(v, fallback, 512));
+  EXPECT_EQ(v, edge);
+
+  v = kLspMean;
+  v[0] = 100;                                  // below the lowest bound
+  v[4] = static_cast<std::int16_t>(v[3] + 253);  // within tolerance, still widened by half the shortfall
+  v[6] = v[5];                                 // coincident
+  v[9] = 32700;                                // above the highest bound
+  Lsp expected = v;
+  expected[0] = 384;
+  expected[3] -= 1;
+  expected[4] += 1;
+  expected[5] -= 128;
+  expected[6] += 128;
+  expected[9] = 32256;
+  EXPECT_TRUE(stabilise_lsp(v, fallback, 256));
+  EXPECT_EQ(v, expected);
+}
+
+// Five frequencies 128 apart need exactly ten passes; 120 apart would need eleven.
+TEST(LspStabilisation, GivesUpForTheFallbackAfterTenPasses) {
+  for (const std::int16_t gap : {std::int16_t{128}, std::int16_t{120}}) {
+    Lsp v;
+    for (std::size_t i = 0; i < kLpcOrder; ++i) {
+      v[i] = static_cast<std::int16_t>(i < 5 ? 5000 + gap * i : 5000 + gap * 4 + 3000 * (i - 4));
+    }
+    EXPECT_EQ(stabilise_lsp(v, kLspMean, 256), gap == 128);
+    if (gap == 120) {
+      EXPECT_EQ(v, kLspMean);
+    }
+    for (std::size_t j = 1; j < kLpcOrder; ++j) EXPECT_GE(v[j] - v[j - 1], 252);
+  }
+}
+
+// A previous vector whose predicted share crowds the frequencies around 15000 cannot be repaired; its last
+// deviation from the mean saturates, yet the decoder returns the caller's vector exactly.
+TEST(LspDequantiser, UnrepairableVectorFallsBackToThePrevious) {
+  Lsp prev;
+  for (std::size_t j = 0; j < kLpcOrder; ++j) {
+    prev[j] = static_cast<std::int16_t>(std::clamp(kLspMean[j] + (15000 - kLspMean[j]) * 8 / 3, -32768, 32767));
+  }
+  ASSERT_LT(prev[9] - kLspMean[9], -32768);
+  Lsp out{};
+  dequantise_lsp(out, prev, 0, 0);
+  EXPECT_EQ(out, prev);
+}
+
+// Erased: the index is ignored, the result is mean + 0.71875 (prev - mean), and the spacing is 512.
+TEST(LspDequantiser, ErasedFrameIgnoresTheIndexAndLeansOnThePrevious) {
+  Lsp prev = kLspMean;
+  prev[1] = 3065;   // 4721 + round(-1656 * 0.71875) = 3531, 400 above coefficient 0
+  prev[5] = 17495;  // 16495 + round(1000 * 0.71875) = 17214
+  Lsp expected = kLspMean;
+  expected[0] = 3131 - 56;
+  expected[1] = 3531 + 56;
+  expected[5] = 17214;
+  for (const std::int32_t index : {0, 0x0102FF, 0xFFFFFF}) {
+    Lsp out{};
+    dequantise_lsp(out, prev, index, 1);
+    EXPECT_EQ(out, expected) << index;
+  }
+}
+
+}  // namespace
+}  // namespace g7231
