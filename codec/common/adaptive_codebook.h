@@ -1,17 +1,17 @@
-// Adaptive codebook: the five-tap long-term predictor, its closed-loop search and its decoding.
+// Adaptive codebook: the five-tap long-term predictor that continues the past excitation, and the
+// subframe excitation it completes. Encoder and decoder build every subframe's excitation with it.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
-#include "bitstream/frame_params.h"
 #include "codec/common/constants.h"
-#include "codec/encoder/encoder.h"
 #include "codec/tables/table_set.h"
 
 namespace g7231 {
 
 inline constexpr std::size_t kLaggedExcitationSamples = kSubframeSamples + 4;  // two taps either side
+inline constexpr std::size_t kAcbTaps = 5;
 
 // The gain table a lag selects: the 170-entry table at 5.3 kbit/s or for lags of 58 and more, the
 // 85-entry table for shorter lags at 6.3 kbit/s.
@@ -32,10 +32,11 @@ void decode_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> out,
                               std::int16_t lag_delta, std::int16_t gain_index, bool low_rate,
                               std::size_t origin = 0);
 
-// Chooses subframe s's lag and gain entry in closed loop, records them in params (olp_lag of an even
-// subframe, lag_delta and acb_gain_index) and removes the filtered predictor output from the target.
-void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
-                              std::span<const std::int16_t, kSubframeSamples> h, const G7231Encoder& enc,
-                              FrameParams& params, std::size_t s);
+// Completes a subframe's excitation: exc holds the fixed-codebook excitation on entry and receives twice
+// it plus the predictor output of (lag, lag_delta, gain_index); the history is aged by one subframe and
+// takes the new excitation as its most recent samples.
+void complete_subframe_excitation(std::span<std::int16_t, kSubframeSamples> exc,
+                                  std::span<std::int16_t, kHistorySamples> history, std::int16_t lag,
+                                  std::int16_t lag_delta, std::int16_t gain_index, bool low_rate);
 
 }  // namespace g7231

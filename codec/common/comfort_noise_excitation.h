@@ -7,7 +7,6 @@
 
 #include "bitstream/frame_params.h"
 #include "codec/common/constants.h"
-#include "codec/encoder/encoder.h"
 
 namespace g7231 {
 

@@ -1,4 +1,4 @@
-// Frame geometry shared by every stage of the encoder.
+// Frame geometry shared by every stage of encoder and decoder.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +13,9 @@ inline constexpr std::size_t kLpcOrder = 10;
 inline constexpr std::int16_t kPitchMin = 18;
 inline constexpr std::int16_t kPitchMax = 145;
 inline constexpr std::size_t kPitchBufferLength = 385;  // 145 samples of history, then the frame
+inline constexpr std::size_t kHistorySamples = 145;     // excitation history (and the encoder's weighted histories)
+
+inline constexpr std::int16_t kRandomSeedInit = 12345;  // comfort-noise generator, after every active frame
 
 inline constexpr std::size_t kMaxFrameBytes = 24;     // an active 6.3 kbit/s frame
 inline constexpr std::size_t kRecordBytes = 20;       // what the command-line encoder stores per frame

@@ -9,7 +9,7 @@
 
 #include "bitstream/frame_params.h"
 #include "codec/common/constants.h"
-#include "codec/encoder/encoder.h"
+#include "codec/encoder/encoder_state.h"
 
 namespace g7231 {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "codec/encoder/encoder.h"
+#include "codec/encoder/encoder_state.h"
 #include "fixedpoint/basic_ops.h"
 
 namespace g7231 {

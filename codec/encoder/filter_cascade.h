@@ -5,7 +5,6 @@
 #include <span>
 
 #include "codec/common/constants.h"
-#include "codec/encoder/encoder.h"
 #include "codec/encoder/formant_weighting.h"
 #include "codec/encoder/harmonic_shaping.h"
 

@@ -8,7 +8,7 @@
 #include "bitstream/frame_params.h"
 #include "codec/encoder/acelp_search.h"
 #include "codec/common/constants.h"
-#include "codec/encoder/encoder.h"
+#include "codec/encoder/encoder_state.h"
 
 namespace g7231 {
 

@@ -5,6 +5,7 @@
 
 #include "bitstream/frame_packer.h"
 #include "codec/common/adaptive_codebook.h"
+#include "codec/encoder/adaptive_codebook_search.h"
 #include "codec/encoder/comfort_noise_coding.h"
 #include "codec/encoder/excitation_taming.h"
 #include "codec/encoder/filter_cascade.h"
@@ -22,9 +23,6 @@
 
 namespace g7231 {
 namespace {
-
-using fx::add16;
-using fx::shl16;
 
 using LpcSets = std::array<std::int16_t, kSubframes * kLpcOrder>;
 using WeightingSets = std::array<std::int16_t, kSubframes * kWeightingCoefs>;
@@ -83,8 +81,7 @@ void encode_active_path(G7231Encoder& enc, std::span<std::int16_t, kFrameSamples
   enc.prev_lsp = w.lsp;
 
   const CascadeMemory mem = cascade_memory(enc);
-  std::array<std::int16_t, kSubframeSamples> response{};  // impulse response, then the pitch contribution
-  auto& history = enc.excitation_history;
+  std::array<std::int16_t, kSubframeSamples> response{};  // impulse response
   for (std::size_t i = 0; i < kSubframes; ++i) {
     const auto target = subframe(frame, i);
     const auto a = lpc_set(w.quantised_lpc, i);
@@ -95,16 +92,8 @@ void encode_active_path(G7231Encoder& enc, std::span<std::int16_t, kFrameSamples
     subtract_ringing(target, a, wf, mem, shaping[i]);
     search_adaptive_codebook(target, response, enc, params, i);
     search_fixed_codebook(target, response, enc, params, i);
-    decode_adaptive_codebook(response, history, params.olp_lag[i / 2], sub.lag_delta, sub.acb_gain_index, low_rate);
-
-    // Total excitation: the fixed-codebook part enters at twice its scale.
-    std::copy(history.begin() + kSubframeSamples, history.end(), history.begin());
-    for (std::size_t j = 0; j < kSubframeSamples; ++j) {
-      const std::int16_t e = add16(shl16(target[j], 1), response[j]);
-      target[j] = e;
-      history[kHistorySamples - kSubframeSamples + j] = e;
-    }
-
+    complete_subframe_excitation(target, enc.excitation_history, params.olp_lag[i / 2], sub.lag_delta,
+                                 sub.acb_gain_index, low_rate);
     update_taming_error(enc.taming_error, params.olp_lag[i / 2], sub.lag_delta, sub.acb_gain_index, low_rate);
     update_filter_memories(target, a, wf, mem);
   }

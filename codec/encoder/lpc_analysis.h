@@ -7,7 +7,7 @@
 #include <span>
 
 #include "codec/common/constants.h"
-#include "codec/encoder/encoder.h"
+#include "codec/encoder/encoder_state.h"
 #include "codec/tables/lpc_analysis_tables.h"
 
 namespace g7231 {

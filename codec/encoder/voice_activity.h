@@ -5,7 +5,7 @@
 #include <span>
 
 #include "codec/common/constants.h"
-#include "codec/encoder/encoder.h"
+#include "codec/encoder/encoder_state.h"
 
 namespace g7231 {
 

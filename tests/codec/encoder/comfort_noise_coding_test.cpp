@@ -1,4 +1,5 @@
 #include "codec/encoder/comfort_noise_coding.h"
+#include "codec/encoder/encoder.h"
 
 #include <gtest/gtest.h>
 
