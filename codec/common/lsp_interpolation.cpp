@@ -1,8 +1,10 @@
 #include "codec/common/lsp_interpolation.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 
+#include "codec/common/lsp_dequantiser.h"
 #include "codec/tables/cosine_table.h"
 #include "fixedpoint/basic_ops.h"
 
@@ -87,6 +89,14 @@ void interpolate_lsp(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out,
     lsp_to_lpc(set);
     w = add16(w, kWeightStep);
   }
+}
+
+void decode_lpc_sets(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out, std::span<std::int16_t, kLpcOrder> prev_lsp,
+                     std::int32_t lsp_index, std::int16_t erased) {
+  std::array<std::int16_t, kLpcOrder> lsp;
+  dequantise_lsp(lsp, prev_lsp, lsp_index, erased);
+  interpolate_lsp(lpc_out, lsp, prev_lsp);
+  std::ranges::copy(lsp, prev_lsp.begin());
 }
 
 }  // namespace g7231

@@ -13,6 +13,12 @@ namespace g7231 {
 void interpolate_lsp(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out,
                      std::span<const std::int16_t, kLpcOrder> cur, std::span<const std::int16_t, kLpcOrder> prev);
 
+// The four subframe LPC sets of a frame from its LSP index: the vector dequantised against prev_lsp (the
+// erased path when erased is non-zero), interpolated from prev_lsp, and then kept in prev_lsp for the next
+// frame.
+void decode_lpc_sets(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out, std::span<std::int16_t, kLpcOrder> prev_lsp,
+                     std::int32_t lsp_index, std::int16_t erased);
+
 // Converts 10 LSP frequencies (Q15 of pi) in place into the 10 LPC coefficients (Q13) of their filter.
 void lsp_to_lpc(std::span<std::int16_t, kLpcOrder> v);
 

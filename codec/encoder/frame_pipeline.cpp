@@ -33,7 +33,7 @@ struct FrameWork {
   FrameParams params;
   LpcSets lpc{};              // unquantised LPC set of each subframe
   WeightingSets weighting{};  // formant weighting filter of each subframe
-  std::array<std::int16_t, kLpcOrder> lsp{};  // unquantised LSP vector, later the dequantised one
+  std::array<std::int16_t, kLpcOrder> lsp{};  // unquantised LSP vector (the quantiser overwrites it)
   LpcSets quantised_lpc{};    // interpolated, quantised LPC set of each subframe
   PitchBuffer pitch{};        // weighted history, then the weighted frame
 };
@@ -76,9 +76,7 @@ void encode_active_path(G7231Encoder& enc, std::span<std::int16_t, kFrameSamples
     apply_harmonic_weighting(frame, w.pitch, kSubframeSamples * i, shaping[i]);
   }
 
-  dequantise_lsp(w.lsp, enc.prev_lsp, params.lsp_index, params.erased);
-  interpolate_lsp(w.quantised_lpc, w.lsp, enc.prev_lsp);
-  enc.prev_lsp = w.lsp;
+  decode_lpc_sets(w.quantised_lpc, enc.prev_lsp, params.lsp_index, params.erased);
 
   const CascadeMemory mem = cascade_memory(enc);
   std::array<std::int16_t, kSubframeSamples> response{};  // impulse response

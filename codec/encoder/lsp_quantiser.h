@@ -1,18 +1,20 @@
-// LSP vector quantisation (24-bit index) and its inverse.
+// LSP vector quantisation into a 24-bit index.
 //
 // The quantiser removes the long-term mean kLspMean, subtracts a first-order prediction from the previous
 // quantised vector and codes the residual with a three-band split vector quantiser (coefficients 0-2, 3-5,
 // 6-9), each band searched over its 256 codebook rows with weights that favour closely spaced frequencies.
 // The index holds band 0's row in bits 16-23, band 1's in bits 8-15 and band 2's in bits 0-7.
 //
-// Both directions take any pair of vectors: the frame pipeline passes the frame's vector and `prev_lsp`,
-// the comfort-noise coder its own. The previous vector is only read.
+// The quantiser takes any pair of vectors: the frame pipeline passes the frame's vector and `prev_lsp`,
+// the comfort-noise coder its own. The previous vector is only read. The inverse is in
+// codec/common/lsp_dequantiser.h.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
 #include "codec/common/constants.h"
+#include "codec/common/lsp_dequantiser.h"
 
 namespace g7231 {
 
@@ -28,16 +30,5 @@ void lsp_weights(std::span<std::int16_t, kLpcOrder> weights_out, std::span<const
 // returns their packed 24-bit index. Within a band the first row with the largest metric wins.
 std::int32_t search_lsp_bands(std::span<const std::int16_t, kLpcOrder> target,
                               std::span<const std::int16_t, kLpcOrder> weights);
-
-// Rebuilds the quantised LSP vector of an index, stabilised to a minimum spacing of 256 (512 when erased).
-// A non-zero erased ignores the index and leans harder on the previous vector.
-void dequantise_lsp(std::span<std::int16_t, kLpcOrder> lsp_out, std::span<const std::int16_t, kLpcOrder> prev,
-                    std::int32_t index, std::int16_t erased);
-
-// Pushes neighbouring frequencies of lsp apart to the given spacing and keeps the ends within
-// 384..32256, in up to ten passes. Returns true when the vector passed; otherwise lsp is replaced by
-// fallback and false is returned.
-bool stabilise_lsp(std::span<std::int16_t, kLpcOrder> lsp, std::span<const std::int16_t, kLpcOrder> fallback,
-                   std::int16_t spacing);
 
 }  // namespace g7231
