@@ -7,11 +7,10 @@
 #include <span>
 
 #include "codec/common/constants.h"
+#include "codec/common/fixed_codebook_excitation.h"
 
 namespace g7231 {
 
-inline constexpr std::size_t kAcelpTracks = 4;
-inline constexpr std::size_t kAcelpTrackPositions = 8;  // track t holds positions 8k + 2t (+1 on the odd grid)
 inline constexpr std::size_t kAcelpSearchFrame = 64;    // positions 60..63 lie outside the subframe
 inline constexpr std::int16_t kAcelpSearchBudget = 120;
 

@@ -5,7 +5,6 @@
 
 #include "codec/encoder/mpmlq_search.h"
 #include "codec/tables/fixed_codebook_tables.h"
-#include "codec/tables/table_set.h"
 #include "fixedpoint/basic_ops.h"
 #include "fixedpoint/block_ops.h"
 
@@ -13,14 +12,6 @@ namespace g7231 {
 namespace {
 
 using namespace fx;
-
-// In place, from T upwards, so that samples already sharpened feed later ones when T < 30.
-void sharpen(std::span<std::int16_t, kSubframeSamples> v, AcelpSharpening sharpening) {
-  if (sharpening.lag >= kSharpLagLimit) return;
-  for (auto n = static_cast<std::size_t>(sharpening.lag); n < kSubframeSamples; ++n) {
-    v[n] = add16(v[n], mult16(v[n - static_cast<std::size_t>(sharpening.lag)], sharpening.gain));
-  }
-}
 
 void encode_acelp(std::span<std::int16_t, kSubframeSamples> vector, std::span<std::int16_t, kSubframeSamples> h,
                   G7231Encoder& enc, FrameParams& params, std::size_t s) {
@@ -47,26 +38,21 @@ void search_fixed_codebook(std::span<std::int16_t, kSubframeSamples> vector, std
   }
 }
 
-AcelpSharpening acelp_sharpening(std::int16_t lag, std::int16_t acb_gain_index) {
-  const auto i = static_cast<std::size_t>(acb_gain_index);
-  return {static_cast<std::int16_t>(lag + kSharpLagOffset[i]), kSharpGain[i]};
-}
-
 AcelpCode acelp_encode_subframe(std::span<std::int16_t, kSubframeSamples> vector,
                                 std::span<std::int16_t, kSubframeSamples> h, AcelpSharpening sharpening,
                                 std::int16_t& budget_carry) {
   for (std::int16_t& v : h) v = shr16(v, 1);
-  sharpen(h, sharpening);
+  apply_sharpening(h, sharpening);
 
   AcelpCorrMatrix matrix = acelp_correlation_matrix(h);
   std::array<std::int16_t, kAcelpSearchFrame> d = acelp_backward_target(h, vector);
   AcelpPulses pulses = acelp_pulse_search(d, matrix, h, budget_carry);
   const FcbGain gain = quantise_fcb_gain(vector, pulses.filtered);
 
-  // The excitation replaces the target, which is no longer needed.
-  for (std::size_t n = 0; n < kSubframeSamples; ++n) vector[n] = extract_low(mult16_wrap(pulses.code[n], gain.gain));
-  sharpen(vector, sharpening);
-  return {pulses.position_code, gain.index, pulses.grid, pulses.signs};
+  // The excitation, built from the code as a receiver builds it, replaces the target.
+  const AcelpCode code{pulses.position_code, gain.index, pulses.grid, pulses.signs};
+  build_acelp_excitation(vector, code, sharpening);
+  return code;
 }
 
 AcelpCorrMatrix acelp_correlation_matrix(std::span<const std::int16_t, kSubframeSamples> h) {

@@ -1,39 +1,23 @@
-// Fixed codebook: dispatch by rate, and the 5.3 kbit/s (ACELP) preparation: pitch sharpening, the
-// correlation matrix of the impulse response, the backward-filtered target and the excitation.
+// Fixed-codebook search: dispatch by rate, and the 5.3 kbit/s (ACELP) preparation of the pulse search:
+// the sharpened response, its correlation matrix and the backward-filtered target.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
 #include "bitstream/frame_params.h"
-#include "codec/encoder/acelp_search.h"
 #include "codec/common/constants.h"
+#include "codec/common/fixed_codebook_excitation.h"
+#include "codec/encoder/acelp_search.h"
 #include "codec/encoder/encoder_state.h"
 
 namespace g7231 {
-
-inline constexpr std::int16_t kSharpLagLimit = 58;  // sharpening lags from here on switch it off
 
 // Finds subframe s's innovation for the residual target through the impulse response h, records its
 // parameters in params, and returns the fixed-codebook excitation in `vector`. At 5.3 kbit/s h is used as
 // scratch and left altered.
 void search_fixed_codebook(std::span<std::int16_t, kSubframeSamples> vector, std::span<std::int16_t, kSubframeSamples> h,
                            G7231Encoder& enc, FrameParams& params, std::size_t s);
-
-struct AcelpSharpening {
-  std::int16_t lag = 0;   // T; at kSharpLagLimit or more nothing is sharpened
-  std::int16_t gain = 0;  // gT, Q15
-};
-
-// Sharpening lag and gain for a subframe's pitch lag and 170-entry pitch-gain entry.
-AcelpSharpening acelp_sharpening(std::int16_t lag, std::int16_t acb_gain_index);
-
-struct AcelpCode {
-  std::int16_t position_code = 0;
-  std::int16_t fcb_gain_index = 0;
-  std::int16_t grid = 0;
-  std::int16_t signs = 0;
-};
 
 // Codes one 5.3 kbit/s subframe: the target in `vector` is replaced by the fixed-codebook excitation.
 // h is halved and sharpened in place.

@@ -89,24 +89,11 @@ MpmlqCandidate mpmlq_initial_candidate(std::size_t pulses) {
   return c;
 }
 
-void mpmlq_pulse_train(std::span<std::int16_t, kSubframeSamples> dst, std::span<const std::int16_t, kSubframeSamples> src,
-                       std::int16_t period) {
-  Vector original;
-  std::ranges::copy(src, original.begin());  // the copies come from src as it was, not from the growing dst
-  std::ranges::copy(original, dst.begin());
-  if (period <= 0 || period >= static_cast<std::int16_t>(kSubframeSamples)) return;
-  for (std::int16_t k = period; k < static_cast<std::int16_t>(kSubframeSamples); k = add16(k, period)) {
-    for (auto n = static_cast<std::size_t>(k); n < kSubframeSamples; ++n) {
-      dst[n] = add16(dst[n], original[n - static_cast<std::size_t>(k)]);
-    }
-  }
-}
-
 void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubframeSamples> target,
                        std::span<const std::int16_t, kSubframeSamples> h, std::size_t pulses, std::int16_t period) {
   MpmlqCandidate cand;
   Vector r;
-  if (period < kMpmlqPulseTrainLimit) {
+  if (period < kShortLagLimit) {
     cand.pulse_train = 1;
     mpmlq_pulse_train(r, h, period);
   } else {
@@ -183,12 +170,14 @@ void mpmlq_encode_subframe(std::span<std::int16_t, kSubframeSamples> vector,
                            std::int16_t lag) {
   MpmlqCandidate best = mpmlq_initial_candidate(pulses);
   mpmlq_best_search(best, vector, h, pulses, static_cast<std::int16_t>(kSubframeSamples));
-  if (lag < kMpmlqPulseTrainLimit) mpmlq_best_search(best, vector, h, pulses, lag);
+  if (lag < kShortLagLimit) mpmlq_best_search(best, vector, h, pulses, lag);
 
   std::ranges::fill(vector, std::int16_t{0});  // the target is no longer needed
   for (std::size_t j = 0; j < pulses; ++j) vector[static_cast<std::size_t>(best.positions[j])] = best.amplitudes[j];
   mpmlq_encode_positions(vector, sub, best, pulses);
-  if (best.pulse_train == 1) mpmlq_pulse_train(vector, vector, lag);
+  // The excitation as a receiver builds it from the code (the same pulses, repeated when the winner uses
+  // the pulse train).
+  build_mpmlq_excitation(vector, sub, pulses, lag);
 }
 
 }  // namespace g7231

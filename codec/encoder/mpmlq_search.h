@@ -9,33 +9,12 @@
 
 #include "bitstream/frame_params.h"
 #include "codec/common/constants.h"
+#include "codec/common/fixed_codebook_excitation.h"
 
 namespace g7231 {
 
-inline constexpr std::size_t kMpmlqMaxPulses = 6;
 inline constexpr std::int16_t kMpmlqGainSteps = 2;          // gain levels tried on each side of the estimate
-inline constexpr std::int16_t kMpmlqPulseTrainLimit = 58;   // periods below this repeat the pulses
 inline constexpr std::int32_t kMpmlqNoCandidate = -0x40000000;
-inline constexpr std::size_t kGridSlots = kSubframeSamples / 2;
-
-// kPositionCombTable[row][i] = C(29 - i, 5 - row), 0 where 29 - i < 5 - row: the number of ways to place
-// the pulses still to come in the slots after slot i.
-inline constexpr std::array<std::array<std::int32_t, kGridSlots>, kMpmlqMaxPulses> kPositionCombTable = [] {
-  std::array<std::array<std::int32_t, kGridSlots>, kMpmlqMaxPulses> t{};
-  for (std::size_t row = 0; row < kMpmlqMaxPulses; ++row) {
-    const std::int64_t k = 5 - static_cast<std::int64_t>(row);
-    for (std::size_t i = 0; i < kGridSlots; ++i) {
-      const std::int64_t n = 29 - static_cast<std::int64_t>(i);
-      std::int64_t c = 0;
-      if (n >= k) {
-        c = 1;
-        for (std::int64_t j = 1; j <= k; ++j) c = c * (n - k + j) / j;
-      }
-      t[row][i] = static_cast<std::int32_t>(c);
-    }
-  }
-  return t;
-}();
 
 // One candidate excitation of the search.
 struct MpmlqCandidate {
@@ -52,13 +31,9 @@ struct MpmlqCandidate {
 MpmlqCandidate mpmlq_initial_candidate(std::size_t pulses);
 
 // Searches both grids and four gain levels for the target through h (with the pulse train of `period`
-// when it is below 58; 60 for none), replacing best with every candidate that beats it.
+// when it is below kShortLagLimit; 60 for none), replacing best with every candidate that beats it.
 void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubframeSamples> target,
                        std::span<const std::int16_t, kSubframeSamples> h, std::size_t pulses, std::int16_t period);
-
-// dst[n] = src[n] + the sum of src[n - k period] for k >= 1, saturating; dst may be src.
-void mpmlq_pulse_train(std::span<std::int16_t, kSubframeSamples> dst, std::span<const std::int16_t, kSubframeSamples> src,
-                       std::int16_t period);
 
 // Codes the pulse vector of the best candidate into the subframe's parameters: the combinatorial index
 // of the occupied grid slots, one sign bit per pulse (first pulse in the most significant bit, 1 for

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/common/constants.h"
+
 namespace g7231 {
 
 inline constexpr std::size_t kLspCodebookRows = 256;
@@ -27,7 +29,7 @@ inline constexpr std::int16_t kSharpOff = 60;            // sharpening lag offse
 
 // Which pitch-gain (and taming) table a lag uses: the 85-entry tables only at 6.3 kbit/s for lags below 58,
 // the 170-entry tables otherwise.
-constexpr bool uses_short_lag_tables(bool low_rate, std::int16_t lag) { return !low_rate && lag < 58; }
+constexpr bool uses_short_lag_tables(bool low_rate, std::int16_t lag) { return !low_rate && lag < kShortLagLimit; }
 
 // The tap pairs of an entry's cross terms, in storage order.
 inline constexpr std::array<std::array<std::size_t, 2>, 10> kAcbTapPairs = {

@@ -42,27 +42,6 @@ void reference_sharpen(Vec& v, int T, std::int16_t gain) {
   for (int n = T; n < 60; ++n) v[n] = add16(v[n], mult16(v[n - T], gain));
 }
 
-// Whatever the installed set, an entry either switches sharpening off (offset 60, gain 0) or moves the
-// pitch lag by -2..2; acelp_sharpening applies the entry to the lag.
-TEST(SharpeningTables, EntriesSwitchOffOrMoveTheLagSlightly) {
-  std::size_t off = 0;
-  for (std::size_t i = 0; i < 170; ++i) {
-    const std::int16_t o = kSharpLagOffset[i];
-    if (o == 60) {
-      ++off;
-      EXPECT_EQ(kSharpGain[i], 0) << i;
-    } else {
-      EXPECT_TRUE(o >= -2 && o <= 2) << i;
-      EXPECT_GE(kSharpGain[i], 0) << i;
-    }
-    const AcelpSharpening s = acelp_sharpening(40, static_cast<std::int16_t>(i));
-    EXPECT_EQ(s.lag, 40 + o) << i;
-    EXPECT_EQ(s.gain, kSharpGain[i]) << i;
-  }
-  EXPECT_EQ(kSharpLagOffset[0], 60);  // no pitch prediction, no sharpening
-  EXPECT_LT(off, 170u);
-}
-
 // A zero target keeps the default pulses 0, 2, 4, 6 (all positive) at the lowest gain; the response is
 // halved, then combed from the lag on (recursively for lag 20), and the lag 58 and above leave it alone.
 TEST(AcelpSubframe, ZeroTargetAndTheSharpenedResponse) {

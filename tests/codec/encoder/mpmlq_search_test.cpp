@@ -60,41 +60,6 @@ Vector filtered(const Vector& pulses, const Vector& h) {
   return t;
 }
 
-TEST(MpmlqTables, PositionCombinationsAreBinomials) {
-  EXPECT_EQ(kPositionCombTable[0][0], 118755);
-  EXPECT_EQ(kPositionCombTable[0][1], 98280);
-  EXPECT_EQ(kPositionCombTable[0][2], 80730);
-  for (std::size_t row = 0; row < 6; ++row) {
-    for (std::size_t i = 0; i < 30; ++i) {
-      EXPECT_EQ(kPositionCombTable[row][i], binomial(29 - static_cast<int>(i), 5 - static_cast<int>(row)))
-          << row << "," << i;
-    }
-  }
-  EXPECT_TRUE(std::ranges::all_of(kPositionCombTable[5], [](std::int32_t v) { return v == 1; }));
-}
-
-// Repeating the pulses at the period adds delayed copies of the input as it was, each addition
-// saturating: not a recursive comb, whose running sums would saturate differently.
-TEST(MpmlqPulseTrain, AddsDelayedCopiesOfTheInput) {
-  Vector src{};
-  src[0] = 20000;
-  src[20] = 20000;
-  src[40] = -20000;
-  Vector dst;
-  mpmlq_pulse_train(dst, src, 20);
-  EXPECT_EQ(dst[0], 20000);
-  EXPECT_EQ(dst[20], 32767);  // 20000 + 20000, saturated
-  EXPECT_EQ(dst[40], 20000);  // -20000 + 20000 + 20000; a recursive comb would give 12767
-  EXPECT_EQ(dst[1], 0);
-
-  Vector in_place = src;
-  mpmlq_pulse_train(in_place, in_place, 20);
-  EXPECT_EQ(in_place, dst);
-
-  mpmlq_pulse_train(dst, src, 60);
-  EXPECT_EQ(dst, src);
-}
-
 TEST(MpmlqPositions, CodesRoundTripThroughAnIndependentDecoder) {
   std::mt19937 rng(7);
   for (int trial = 0; trial < 2000; ++trial) {
