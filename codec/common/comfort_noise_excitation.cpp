@@ -4,6 +4,8 @@
 #include <array>
 
 #include "codec/common/adaptive_codebook.h"
+#include "codec/common/lsp_interpolation.h"
+#include "codec/tables/comfort_noise_tables.h"
 #include "codec/tables/fixed_codebook_tables.h"
 #include "fixedpoint/basic_ops.h"
 
@@ -17,6 +19,8 @@ constexpr std::size_t kHalfFramePulses = 11;     // 6 + 5
 constexpr std::int16_t kInvPulseCount = 2979;    // 1/11 in Q15
 constexpr std::int16_t kMaxAmplitude = 10000;
 constexpr std::array<std::int16_t, kSubframes> kLagDelta = {1, 0, 1, 3};
+// The random lags (122..145) are all long, so the 170-entry pitch-gain table serves them at either rate.
+constexpr bool kCngLagsUseLongTable = true;
 
 struct Pulses {
   std::array<std::int16_t, kHalfFramePulses> position{};  // within the half frame, 0..119
@@ -88,7 +92,7 @@ std::int16_t sqrt32(std::int32_t x) {
 
 void build_comfort_noise_excitation(std::int16_t gain, std::span<std::int16_t, kHistorySamples> excitation_history,
                                     std::span<std::int16_t, kFrameSamples> exc, std::int16_t& random_seed,
-                                    FrameParams& params, bool low_rate) {
+                                    FrameParams& params) {
   // Random parameters, drawn in this order: lags, gain entries, per half frame the grid bases and signs,
   // then the positions.
   for (std::int16_t& lag : params.olp_lag) lag = static_cast<std::int16_t>(random_below(21, random_seed) + 123);
@@ -124,9 +128,9 @@ void build_comfort_noise_excitation(std::int16_t gain, std::span<std::int16_t, k
     const SubframeParams& odd = params.sub[2 * h + 1];
     // The second subframe's pitch part reads the history as if it started 60 samples later.
     decode_adaptive_codebook(x.first<kSubframeSamples>(), excitation_history, params.olp_lag[h], even.lag_delta,
-                             even.acb_gain_index, low_rate);
+                             even.acb_gain_index, kCngLagsUseLongTable);
     decode_adaptive_codebook(x.last<kSubframeSamples>(), excitation_history, params.olp_lag[h], odd.lag_delta,
-                             odd.acb_gain_index, low_rate, kSubframeSamples);
+                             odd.acb_gain_index, kCngLagsUseLongTable, kSubframeSamples);
 
     const std::int16_t amp = pulse_amplitude(x, pulses[h], gain);
     for (std::size_t k = 0; k < kHalfFramePulses; ++k) {
@@ -137,6 +141,28 @@ void build_comfort_noise_excitation(std::int16_t gain, std::span<std::int16_t, k
     std::copy(excitation_history.begin() + kHalfFrame, excitation_history.end(), excitation_history.begin());
     std::ranges::copy(x, excitation_history.end() - kHalfFrame);
   }
+}
+
+std::int16_t decode_sid_gain(std::int16_t index) {
+  std::int16_t seg = shr16(index, 4);
+  if (seg == 3) seg = 2;
+  const std::int16_t j = sub16(index, shl16(seg, 4));
+  const auto s = static_cast<std::size_t>(seg);
+  return shl16(add16(shl16(j, add16(seg, 1)), kSidGainSegmentBase[s]), 5);
+}
+
+std::int16_t smooth_comfort_noise_gain(std::int16_t cur_gain, std::int16_t sid_gain, bool after_speech) {
+  if (after_speech) return sid_gain;
+  return extract_high(add32(mult32_16x16(cur_gain, 0x7000), mult32_16x16(sid_gain, 0x1000)));
+}
+
+void generate_comfort_noise(const ComfortNoiseMemory& mem, std::span<const std::int16_t, kLpcOrder> sid_lsp,
+                            std::int16_t sid_gain, bool after_speech, std::span<std::int16_t, kFrameSamples> exc,
+                            std::span<std::int16_t, kSubframes * kLpcOrder> lpc, FrameParams& params) {
+  mem.cur_gain = smooth_comfort_noise_gain(mem.cur_gain, sid_gain, after_speech);
+  build_comfort_noise_excitation(mem.cur_gain, mem.excitation_history, exc, mem.random_seed, params);
+  interpolate_lsp(lpc, sid_lsp, mem.prev_lsp);
+  std::ranges::copy(sid_lsp, mem.prev_lsp.begin());
 }
 
 }  // namespace g7231

@@ -5,7 +5,6 @@
 #include "codec/common/comfort_noise_excitation.h"
 #include "codec/encoder/lpc_analysis.h"
 #include "codec/encoder/lsp_conversion.h"
-#include "codec/common/lsp_interpolation.h"
 #include "codec/encoder/lsp_quantiser.h"
 #include "codec/tables/comfort_noise_tables.h"
 #include "fixedpoint/basic_ops.h"
@@ -86,18 +85,8 @@ void encode_inactive_frame(G7231Encoder& enc, std::span<std::int16_t, kFrameSamp
     cng.sid_gain = decode_sid_gain(q);
   }
 
-  // The gain glides towards each new SID gain by an eighth per frame.
-  if (after_speech) {
-    cng.cur_gain = cng.sid_gain;
-  } else {
-    cng.cur_gain = extract_high(add32(mult32_16x16(cng.cur_gain, 0x7000), mult32_16x16(cng.sid_gain, 0x1000)));
-  }
-
-  build_comfort_noise_excitation(cng.cur_gain, enc.excitation_history, exc, cng.random_seed, params,
-                                 enc.low_rate != 0);
-
-  interpolate_lsp(lpc, cng.sid_lsp, enc.prev_lsp);
-  enc.prev_lsp = cng.sid_lsp;
+  generate_comfort_noise({cng.cur_gain, cng.random_seed, enc.excitation_history, enc.prev_lsp}, cng.sid_lsp,
+                         cng.sid_gain, after_speech, exc, lpc, params);
   cng.prev_frame_kind = static_cast<std::int16_t>(kind);
 }
 
@@ -184,12 +173,5 @@ std::int16_t quantise_sid_gain(std::span<const std::int16_t, 3> energies, std::s
   return add16(shl16(static_cast<std::int16_t>(seg), 4), j);
 }
 
-std::int16_t decode_sid_gain(std::int16_t index) {
-  std::int16_t seg = shr16(index, 4);
-  if (seg == 3) seg = 2;
-  const std::int16_t j = sub16(index, shl16(seg, 4));
-  const auto s = static_cast<std::size_t>(seg);
-  return shl16(add16(shl16(j, add16(seg, 1)), kSidGainSegmentBase[s]), 5);
-}
 
 }  // namespace g7231

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "bitstream/frame_params.h"
+#include "codec/common/comfort_noise_excitation.h"
 #include "codec/common/constants.h"
 #include "codec/encoder/encoder_state.h"
 
@@ -41,7 +42,5 @@ std::int16_t filter_matches_spectrum(const FilterAcf& filter, std::span<const st
 std::int16_t quantise_sid_gain(std::span<const std::int16_t, 3> energies, std::span<const std::int16_t, 4> exponents,
                                std::int16_t n);
 
-// The gain a SID gain index stands for.
-std::int16_t decode_sid_gain(std::int16_t index);
 
 }  // namespace g7231

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "codec/common/synthesis_filter.h"
 #include "fixedpoint/basic_ops.h"
 
 namespace g7231 {
@@ -11,18 +12,6 @@ namespace {
 using namespace fx;
 
 using Memory = std::array<std::int16_t, kLpcOrder>;
-
-// Shifts a memory by one place (the oldest value drops out) and inserts v as the most recent.
-void push(std::span<std::int16_t, kLpcOrder> mem, std::int16_t v) {
-  std::copy_backward(mem.begin(), mem.end() - 1, mem.end());
-  mem[0] = v;
-}
-
-std::int32_t mac_all(std::int32_t acc, std::span<const std::int16_t, kLpcOrder> c,
-                     std::span<const std::int16_t, kLpcOrder> mem) {
-  for (std::size_t k = 0; k < kLpcOrder; ++k) acc = mac32(acc, c[k], mem[k]);
-  return acc;
-}
 
 std::int32_t msu_all(std::int32_t acc, std::span<const std::int16_t, kLpcOrder> c,
                      std::span<const std::int16_t, kLpcOrder> mem) {
@@ -53,13 +42,13 @@ void compute_impulse_response(std::span<std::int16_t, kSubframeSamples> out, std
   ShapingBuffer t{};
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {
     std::int32_t acc = n == 0 ? 0x04000000 : 0;
-    acc = mac_all(acc, a, f);
+    acc = mac_memory(acc, a, f);
     const std::int32_t s = shl32(acc, 2);
     acc = msu_all(acc, numerator(w), f);
     acc = shl32(acc, 1);
-    push(f, round32_to16(s));
-    acc = mac_all(acc, denominator(w), r);
-    push(r, round32_to16(shl32(acc, 2)));
+    push_memory(f, round32_to16(s));
+    acc = mac_memory(acc, denominator(w), r);
+    push_memory(r, round32_to16(shl32(acc, 2)));
     t[kHistorySamples + n] = r[0];
     out[n] = round32_to16(msu32(deposit_high(r[0]), hw.gain, lagged(t, n, hw.lag)));
   }
@@ -74,13 +63,13 @@ void subtract_ringing(std::span<std::int16_t, kSubframeSamples> target, std::spa
   std::ranges::copy(mem.weight, r.begin());
   std::ranges::copy(mem.shaping, t.begin());
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-    std::int32_t acc = mac_all(0, a, f);
+    std::int32_t acc = mac_memory(0, a, f);
     const std::int32_t s = shl32(acc, 2);
     acc = msu_all(acc, numerator(w), f);
-    push(f, round32_to16(s));
-    acc = mac_all(acc, denominator(w), r);
+    push_memory(f, round32_to16(s));
+    acc = mac_memory(acc, denominator(w), r);
     const std::int16_t ring = round32_to16(shl32(acc, 2));
-    push(r, ring);
+    push_memory(r, ring);
     t[kHistorySamples + n] = ring;
     target[n] = round32_to16(mac32(deposit_high(sub16(target[n], ring)), hw.gain, lagged(t, n, hw.lag)));
   }
@@ -90,14 +79,13 @@ void update_filter_memories(std::span<std::int16_t, kSubframeSamples> exc, std::
                             std::span<const std::int16_t, kWeightingCoefs> w, const CascadeMemory& mem) {
   std::copy(mem.shaping.begin() + kSubframeSamples, mem.shaping.end(), mem.shaping.begin());
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-    std::int32_t acc = shr32(deposit_high(exc[n]), 3);
-    acc = mac_all(acc, a, mem.synth);
+    std::int32_t acc = synthesis_accumulator(exc[n], a, mem.synth);
     const std::int32_t s = shl32(acc, 2);
     exc[n] = shl16(round32_to16(s), 1);
     acc = msu_all(acc, numerator(w), mem.synth);
-    push(mem.synth, round32_to16(s));
-    acc = mac_all(acc, denominator(w), mem.weight);
-    push(mem.weight, round32_to16(shl32(acc, 2)));
+    push_memory(mem.synth, round32_to16(s));
+    acc = mac_memory(acc, denominator(w), mem.weight);
+    push_memory(mem.weight, round32_to16(shl32(acc, 2)));
     mem.shaping[kHistorySamples - kSubframeSamples + n] = mem.weight[0];
   }
 }

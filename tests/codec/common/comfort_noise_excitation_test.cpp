@@ -39,6 +39,22 @@ std::array<std::int16_t, 10> drawn(const FrameParams& p) {
   return d;
 }
 
+TEST(SidGain, DecodesThreeSegmentsOfLevels) {
+  for (std::int16_t i = 0; i < 64; ++i) {
+    const int level = i < 16 ? 2 * i : i < 32 ? 32 + 4 * (i - 16) : 96 + 8 * (i - 32);
+    EXPECT_EQ(decode_sid_gain(i), 32 * level) << "index " << i;
+  }
+  EXPECT_EQ(decode_sid_gain(63), 11008);
+}
+
+// The gain starts at the SID gain after speech, then moves an eighth of the way to each new SID gain.
+TEST(SidGain, SmoothingGlidesByAnEighthPerFrame) {
+  EXPECT_EQ(smooth_comfort_noise_gain(5000, 1234, true), 1234);
+  EXPECT_EQ(smooth_comfort_noise_gain(8000, 0, false), 7000);
+  EXPECT_EQ(smooth_comfort_noise_gain(0, 8000, false), 1000);
+  EXPECT_EQ(smooth_comfort_noise_gain(11008, 11008, false), 11008);
+}
+
 TEST(ComfortNoiseRandom, GeneratorSequenceAndRange) {
   std::int16_t seed = 12345;
   for (const std::int16_t v : {9476, 22055, 22114, -12683, 11552}) {
@@ -178,7 +194,7 @@ TEST(ComfortNoiseExcitation, MatchesTheStepwiseConstructionOnRandomInputs) {
     std::int16_t ref_seed = seed;
     Frame exc{}, ref_exc{};
     FrameParams params, ref_params;
-    build_comfort_noise_excitation(gain, hist, exc, seed, params, trial % 2 == 0);
+    build_comfort_noise_excitation(gain, hist, exc, seed, params);
     ref_excitation(gain, ref_hist, ref_exc, ref_seed, ref_params, pulses_only);
     ASSERT_EQ(exc, ref_exc) << "trial " << trial;
     ASSERT_EQ(hist, ref_hist) << "trial " << trial;
@@ -197,7 +213,7 @@ TEST(ComfortNoiseExcitation, ZeroHistoryGivesPulsesOnlyAtDistinctPositions) {
     std::int16_t seed = trial == 0 ? 12345 : static_cast<std::int16_t>(rng());
     const std::int16_t start = seed;
     const auto gain = static_cast<std::int16_t>(trial == 0 ? 11008 : 64 + rng() % 11000);
-    build_comfort_noise_excitation(gain, hist, exc, seed, params, true);
+    build_comfort_noise_excitation(gain, hist, exc, seed, params);
     EXPECT_EQ(seed, lcg_after(start, 30));  // 2 lags, 4 gain entries, 2 sign words, 22 positions
     const auto d = drawn(params);
     EXPECT_TRUE(d[0] >= 123 && d[0] <= 143 && d[1] >= 123 && d[1] <= 143);
@@ -230,7 +246,7 @@ TEST(ComfortNoiseExcitation, ZeroGainOnZeroHistoryStaysSilent) {
   exc.fill(7);
   FrameParams params;
   std::int16_t seed = 12345;
-  build_comfort_noise_excitation(0, hist, exc, seed, params, true);
+  build_comfort_noise_excitation(0, hist, exc, seed, params);
   EXPECT_TRUE(std::ranges::all_of(exc, [](std::int16_t v) { return v == 0; }));
   EXPECT_TRUE(std::ranges::all_of(hist, [](std::int16_t v) { return v == 0; }));
 
@@ -239,7 +255,7 @@ TEST(ComfortNoiseExcitation, ZeroGainOnZeroHistoryStaysSilent) {
   other.fill(-3000);
   FrameParams again;
   seed = 12345;
-  build_comfort_noise_excitation(9000, other, exc, seed, again, false);
+  build_comfort_noise_excitation(9000, other, exc, seed, again);
   EXPECT_EQ(drawn(again), drawn(params));
 }
 

@@ -28,14 +28,6 @@ using LpcSets = std::array<std::int16_t, kSubframes * kLpcOrder>;
 
 // ---- SID gain ----
 
-TEST(SidGain, DecodesThreeSegmentsOfLevels) {
-  for (std::int16_t i = 0; i < 64; ++i) {
-    const int level = i < 16 ? 2 * i : i < 32 ? 32 + 4 * (i - 16) : 96 + 8 * (i - 32);
-    EXPECT_EQ(decode_sid_gain(i), 32 * level) << "index " << i;
-  }
-  EXPECT_EQ(decode_sid_gain(63), 11008);
-}
-
 std::int16_t ref_quantise(const std::array<std::int16_t, 3>& e, const std::array<std::int16_t, 4>& x, int n) {
   constexpr std::array<std::int16_t, 4> factor = {273, 998, 499, 333};
   constexpr std::array<std::int16_t, 3> base = {0, 32, 96};
