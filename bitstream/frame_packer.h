@@ -1,22 +1,13 @@
-// Packing a frame's parameters into the transmitted bytes.
-//
-// A frame is a 2-bit frame-type code followed by the fields of its kind, each written least significant
-// bit first; bit n of the frame is bit (n mod 8) of byte n / 8. Frame sizes: 24 bytes (active, 6.3 kbit/s),
-// 20 bytes (active, 5.3 kbit/s), 4 bytes (SID) and 1 byte (untransmitted).
+// Packing a frame's parameters into the transmitted bytes (layouts in bitstream/frame_layout.h).
 #pragma once
 
 #include <cstdint>
 #include <span>
 
+#include "bitstream/frame_layout.h"
 #include "bitstream/frame_params.h"
 
 namespace g7231 {
-
-// Frame-type codes on the wire.
-inline constexpr int kTypeActiveHighRate = 0;
-inline constexpr int kTypeActiveLowRate = 1;
-inline constexpr int kTypeSid = 2;
-inline constexpr int kTypeUntransmitted = 3;
 
 // A frame under construction: the output bytes and the number of bits written so far.
 struct FrameBits {
@@ -26,6 +17,10 @@ struct FrameBits {
 
 // Appends the `width` lowest bits of value to the frame, least significant bit first.
 void int_to_bits(std::int32_t value, FrameBits& bits, int width);
+
+// The wire fields of a frame of the given kind: the lag offsets, the combined gain words and, at
+// 6.3 kbit/s, the combined high part and low bits of the position indices.
+WireFrame to_wire(const FrameParams& params, FrameKind kind, bool low_rate);
 
 // Clears all 24 bytes of out, writes the frame of the given kind and returns its length in bits
 // (192, 160, 32 or 2). low_rate selects 5.3 kbit/s for active frames, otherwise 6.3 kbit/s. Fields wider
