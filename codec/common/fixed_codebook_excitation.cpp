@@ -71,4 +71,17 @@ void build_mpmlq_excitation(std::span<std::int16_t, kSubframeSamples> out, const
   if (sub.pulse_train == 1) mpmlq_pulse_train(out, out, lag);
 }
 
+void build_fixed_codebook_excitation(std::span<std::int16_t, kSubframeSamples> out, const FrameParams& params,
+                                     std::size_t s, bool low_rate) {
+  const SubframeParams& sub = params.sub[s];
+  const std::int16_t pair_lag = params.olp_lag[s / 2];
+  if (low_rate) {
+    const AcelpCode code{static_cast<std::int16_t>(sub.positions), sub.fcb_gain_index, sub.grid, sub.signs};
+    build_acelp_excitation(out, code, acelp_sharpening(static_cast<std::int16_t>(pair_lag + sub.lag_delta - 1),
+                                                       sub.acb_gain_index));
+  } else {
+    build_mpmlq_excitation(out, sub, static_cast<std::size_t>(kMpmlqPulseCount[s]), pair_lag);
+  }
+}
+
 }  // namespace g7231

@@ -86,4 +86,10 @@ void mpmlq_pulse_train(std::span<std::int16_t, kSubframeSamples> dst, std::span<
 void build_mpmlq_excitation(std::span<std::int16_t, kSubframeSamples> out, const SubframeParams& sub,
                             std::size_t pulses, std::int16_t lag);
 
+// Subframe s's fixed-codebook excitation from the frame's parameters, at 5.3 kbit/s (low_rate) or
+// 6.3 kbit/s: sharpened at the subframe's pitch lag, or repeated at the pair's lag when the pulse-train
+// flag is set.
+void build_fixed_codebook_excitation(std::span<std::int16_t, kSubframeSamples> out, const FrameParams& params,
+                                     std::size_t s, bool low_rate);
+
 }  // namespace g7231

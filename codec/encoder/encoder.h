@@ -18,6 +18,17 @@ namespace g7231 {
 // activity detection on; null when it cannot be allocated.
 [[nodiscard]] G7231Encoder* create_encoder(bool high_rate);
 
+// How an encoder codes: its rate and whether the high-pass input filter and voice activity detection
+// (with SID and untransmitted frames for inactive speech) run.
+struct EncoderOptions {
+  bool high_rate = false;  // 6.3 kbit/s (MP-MLQ) instead of 5.3 kbit/s (ACELP)
+  bool vad = true;
+  bool highpass = true;
+};
+
+// A new encoder with the given options; null when it cannot be allocated.
+[[nodiscard]] G7231Encoder* create_encoder(const EncoderOptions& options);
+
 // Codes one frame. samples is the frame's working buffer and is overwritten; out receives the packed frame
 // (20 significant bytes at 5.3 kbit/s, 24 at 6.3 kbit/s, 4 for SID frames, 1 for untransmitted frames, the
 // rest zero). Returns false, touching nothing, for a null encoder.

@@ -1,0 +1,214 @@
+#include "codec/decoder/postfilter.h"
+
+#include <algorithm>
+#include <array>
+
+#include "codec/common/comfort_noise_excitation.h"
+#include "codec/common/synthesis_filter.h"
+#include "fixedpoint/basic_ops.h"
+
+namespace g7231 {
+namespace {
+
+using namespace fx;
+
+using Subframe = std::array<std::int16_t, kSubframeSamples>;
+
+// Formant postfilter A(z/g_n) / A(z/g_d). The numerator's zeros take back part of the poles' emphasis,
+// so that the formants sharpen and the valleys between them deepen without the whole spectrum tilting;
+// 0.55 and 0.7 are moderate for a coder whose noise fills the valleys at 5.3 kbit/s.
+constexpr double kNumeratorFactor = 0.55;
+constexpr double kDenominatorFactor = 0.70;
+
+// Pitch postfilter y = (x + w x(n - T)) / (1 + w) with w = kPitchWeight * min(1, C / E): half the
+// predicted harmonic gain, so that voiced speech gains harmonic clarity without a metallic ring.
+constexpr std::int16_t kPitchWeight = 16384;  // 0.5 in Q15
+// It runs only where the lagged residual predicts the current one with at least 3 dB of gain
+// (C^2 >= E E0 / 2): weaker correlations are noise-like and would only gain a buzz.
+
+// Tilt compensation 1 - kTiltFactor k1 z^-1 for a formant postfilter whose response leans to low
+// frequencies (k1 > 0, its first normalised autocorrelation): 0.8 takes out most of that lean.
+constexpr std::int16_t kTiltFactor = 26214;  // 0.8 in Q15
+
+// Gain control: the gain moves a tenth of the way to the subframe's target gain per sample (a time
+// constant of about 1.2 ms), smooth enough not to modulate the waveform, fast enough to follow onsets.
+constexpr std::int16_t kGainKeep = 29491;    // 0.9 in Q15
+constexpr std::int16_t kGainFollow = 3277;   // 0.1 in Q15
+constexpr std::int16_t kMaxGain = 16384;     // 4.0 in Q12: the output is never raised more than 12 dB
+
+constexpr std::size_t kResponseSamples = 20;  // of the formant postfilter, for its tilt
+
+// round(32768 f^(i+1)) for i = 0..9.
+constexpr std::array<std::int16_t, kLpcOrder> powers(double f) {
+  std::array<std::int16_t, kLpcOrder> out{};
+  double p = 1.0;
+  for (std::size_t i = 0; i < kLpcOrder; ++i) {
+    p *= f;
+    out[i] = static_cast<std::int16_t>(32768.0 * p + 0.5);
+  }
+  return out;
+}
+constexpr std::array<std::int16_t, kLpcOrder> kNumeratorPowers = powers(kNumeratorFactor);
+constexpr std::array<std::int16_t, kLpcOrder> kDenominatorPowers = powers(kDenominatorFactor);
+
+struct FormantFilter {
+  std::array<std::int16_t, kLpcOrder> num{};  // a_i g_n^i, Q13
+  std::array<std::int16_t, kLpcOrder> den{};  // a_i g_d^i, Q13
+};
+
+FormantFilter formant_filter(std::span<const std::int16_t, kLpcOrder> a) {
+  FormantFilter f;
+  for (std::size_t i = 0; i < kLpcOrder; ++i) {
+    f.num[i] = mult16_round(a[i], kNumeratorPowers[i]);
+    f.den[i] = mult16_round(a[i], kDenominatorPowers[i]);
+  }
+  return f;
+}
+
+// x - sum num_i x(n-1-i), in the Q13 scale of the coefficients.
+std::int16_t residual_sample(std::int16_t x, std::span<const std::int16_t, kLpcOrder> num,
+                             std::span<std::int16_t, kLpcOrder> mem) {
+  std::int32_t acc = mult32_16x16(x, 0x2000);
+  for (std::size_t k = 0; k < kLpcOrder; ++k) acc = msu32(acc, num[k], mem[k]);
+  push_memory(mem, x);
+  return round32_to16(shl32(acc, 2));
+}
+
+// x + sum den_i y(n-1-i).
+std::int16_t synthesis_sample(std::int16_t x, std::span<const std::int16_t, kLpcOrder> den,
+                              std::span<std::int16_t, kLpcOrder> mem) {
+  const std::int32_t acc = mac_memory(mult32_16x16(x, 0x2000), den, mem);
+  const std::int16_t y = round32_to16(shl32(acc, 2));
+  push_memory(mem, y);
+  return y;
+}
+
+// The right shift that brings every sample of the blocks within 4095, so that sums of 60 products (mac32)
+// cannot saturate.
+std::int16_t headroom_shift(std::initializer_list<std::span<const std::int16_t>> blocks) {
+  std::int16_t largest = 0;
+  for (const auto block : blocks) {
+    for (const std::int16_t v : block) largest = std::max(largest, abs16(v));
+  }
+  std::int16_t shift = 0;
+  while (shr16(largest, shift) > 4095) ++shift;
+  return shift;
+}
+
+std::int32_t scaled_dot(std::span<const std::int16_t> x, std::span<const std::int16_t> y, std::int16_t shift) {
+  std::int32_t acc = 0;
+  for (std::size_t n = 0; n < x.size(); ++n) acc = mac32(acc, shr16(x[n], shift), shr16(y[n], shift));
+  return acc;
+}
+
+// The lagged residual's share (Q15) in the pitch postfilter, 0 when the lag does not predict well.
+std::int16_t pitch_weight(std::span<const std::int16_t, kSubframeSamples> current, std::span<const std::int16_t> lagged) {
+  const std::int16_t shift = headroom_shift({current, lagged});
+  const std::int32_t c = scaled_dot(current, lagged, shift);
+  if (c <= 0) return 0;
+  const std::int32_t e = scaled_dot(lagged, lagged, shift);
+  const std::int32_t e0 = scaled_dot(current, current, shift);
+  // All three on one 16-bit scale.
+  const std::int16_t n = norm32(std::max({c, e, e0}));
+  const std::int16_t cc = extract_high(shl32(c, n));
+  const std::int16_t ee = extract_high(shl32(e, n));
+  const std::int16_t ee0 = extract_high(shl32(e0, n));
+  if (mult32_16x16(cc, cc) < shr32(mult32_16x16(ee, ee0), 1)) return 0;
+  const std::int16_t g = cc >= ee ? kMax16 : div16(cc, ee);
+  return mult16(g, kPitchWeight);
+}
+
+// k1 of the formant postfilter's impulse response (its lag-1 autocorrelation over lag 0, Q15), when
+// positive; 0 otherwise.
+std::int16_t response_lean(const FormantFilter& f) {
+  std::array<std::int16_t, kResponseSamples> h{};
+  std::array<std::int16_t, kLpcOrder> fir{};
+  std::array<std::int16_t, kLpcOrder> iir{};
+  for (std::size_t n = 0; n < kResponseSamples; ++n) {
+    const std::int16_t x = n == 0 ? std::int16_t{4096} : std::int16_t{0};
+    h[n] = synthesis_sample(residual_sample(x, f.num, fir), f.den, iir);
+  }
+  const std::int16_t shift = headroom_shift({h});
+  const std::int32_t r0 = scaled_dot(h, h, shift);
+  const std::int32_t r1 = scaled_dot(std::span(h).first<kResponseSamples - 1>(), std::span(h).subspan<1>(), shift);
+  if (r1 <= 0 || r0 <= 0) return 0;
+  const std::int16_t n = norm32(r0);
+  const std::int16_t d0 = extract_high(shl32(r0, n));
+  const std::int16_t d1 = extract_high(shl32(r1, n));
+  return d1 >= d0 ? kMax16 : div16(d1, d0);
+}
+
+// sqrt(es / ey) in Q12, at most kMaxGain; 1.0 for a silent output.
+std::int16_t gain_target(std::int32_t es, std::int32_t ey) {
+  if (ey <= 0) return 4096;
+  if (es <= 0) return 0;
+  std::int16_t ns_exp = norm32(es);
+  const std::int16_t ny_exp = norm32(ey);
+  std::int16_t ns = extract_high(shl32(es, ns_exp));
+  const std::int16_t ny = extract_high(shl32(ey, ny_exp));
+  if (ns >= ny) {
+    ns = shr16(ns, 1);
+    ns_exp = sub16(ns_exp, 1);
+  }
+  // es / ey = (ns / ny) 2^k with ns / ny in [0.25, 1).
+  std::int32_t ratio = deposit_high(div16(ns, ny));
+  std::int16_t k = sub16(ny_exp, ns_exp);
+  if ((k & 1) != 0) {
+    ratio = shr32(ratio, 1);
+    k = add16(k, 1);
+  }
+  // sqrt(ratio) is Q15; Q12 wants three bits less, and the half exponent more.
+  const std::int16_t g = shl16(sqrt32(ratio), static_cast<std::int16_t>(shr16(k, 1) - 3));
+  return std::min(g, kMaxGain);
+}
+
+}  // namespace
+
+void postfilter_subframe(PostfilterState& state, std::span<const std::int16_t, kSubframeSamples> speech,
+                         std::span<const std::int16_t, kLpcOrder> a, std::int16_t pitch_lag,
+                         std::span<std::int16_t, kSubframeSamples> out) {
+  const FormantFilter f = formant_filter(a);
+
+  // Formant residual, appended to its history: buffer[kHistorySamples + n] is sample n of this subframe.
+  std::array<std::int16_t, kHistorySamples + kSubframeSamples> residual;
+  std::ranges::copy(state.residual_history, residual.begin());
+  for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+    residual[kHistorySamples + n] = residual_sample(speech[n], f.num, state.residual_fir_mem);
+  }
+  std::copy(residual.end() - kHistorySamples, residual.end(), state.residual_history.begin());
+  const auto current = std::span(residual).subspan<kHistorySamples, kSubframeSamples>();
+
+  // Pitch postfilter on the residual, normalised by 1 + w.
+  Subframe enhanced;
+  std::ranges::copy(current, enhanced.begin());
+  if (pitch_lag > 0 && static_cast<std::size_t>(pitch_lag) <= kHistorySamples) {
+    const auto lagged = std::span(residual).subspan(kHistorySamples - static_cast<std::size_t>(pitch_lag), kSubframeSamples);
+    const std::int16_t w = pitch_weight(current, lagged);
+    if (w > 0) {
+      const std::int16_t b0 = div16(16384, add16(16384, shr16(w, 1)));  // 1 / (1 + w)
+      const std::int16_t b1 = mult16(w, b0);
+      for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+        enhanced[n] = round32_to16(mac32(mult32_16x16(current[n], b0), lagged[n], b1));
+      }
+    }
+  }
+
+  // Formant synthesis, then the tilt compensation.
+  const std::int16_t mu = mult16(response_lean(f), kTiltFactor);
+  Subframe y;
+  for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+    const std::int16_t v = synthesis_sample(enhanced[n], f.den, state.synthesis_mem);
+    y[n] = sub16(v, mult16_round(mu, state.tilt_mem));
+    state.tilt_mem = v;
+  }
+
+  // Gain control towards the power of the unfiltered speech.
+  const std::int16_t shift = headroom_shift({speech, y});
+  const std::int16_t target = gain_target(scaled_dot(speech, speech, shift), scaled_dot(y, y, shift));
+  for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+    state.gain = add16(mult16_round(state.gain, kGainKeep), mult16_round(target, kGainFollow));
+    out[n] = round32_to16(shl32(mult32_16x16(y[n], state.gain), 3));
+  }
+}
+
+}  // namespace g7231
