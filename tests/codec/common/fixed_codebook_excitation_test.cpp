@@ -74,7 +74,7 @@ TEST(AcelpExcitation, PulsesOnTheirTracksWithTheirSignsAndGain) {
       {0, 1, 0, {-2, -4, -6, -8}},
       {0x0FFF, 0, 15, {57, 59, 0, 0}},   // tracks 2 and 3 at 60 and 62: absent
       {0x0FFF, 1, 5, {58, -60, 0, 0}},   // 61 and 63: absent
-      {0x01C7, 0, 9, {57, -3, -61, 7}},  // k = 7, 0, 7, 0
+      {0x01C7, 0, 9, {57, -3, 0, 7}},  // k = 7, 0, 7, 0: track 2 at 60 is absent
   };
   for (const Case& c : cases) {
     Vector got;
