@@ -77,18 +77,28 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "cannot open %s\n", files[0].c_str());
     return 1;
   }
-  std::vector<std::int16_t> output;
+  std::vector<std::uint8_t> output;
   G7231Encoder* enc = create_encoder(o.encoder);
   G7231Decoder* dec = create_decoder(o.decoder);
-  if (enc == nullptr || dec == nullptr) return 1;
+  if (enc == nullptr || dec == nullptr) {
+    std::fputs("cannot create the encoder or decoder\n", stderr);
+    std::fclose(in);
+    return 1;
+  }
+  std::array<std::uint8_t, 2 * kFrameSamples> bytes;
   std::array<std::int16_t, kFrameSamples> frame;
   std::array<std::uint8_t, kMaxFrameBytes> packed;
   std::array<std::int16_t, kFrameSamples> decoded;
-  for (long f = 0; std::fread(frame.data(), sizeof(std::int16_t), kFrameSamples, in) == kFrameSamples; ++f) {
+  for (long f = 0; std::fread(bytes.data(), 1, bytes.size(), in) == bytes.size(); ++f) {
+    for (std::size_t n = 0; n < kFrameSamples; ++n) {
+      frame[n] = static_cast<std::int16_t>(bytes[2 * n] | (bytes[2 * n + 1] << 8));  // little-endian
+    }
     encode_frame(enc, frame, packed);
-    const std::size_t bytes = frame_bytes(frame_type_of(packed[0]));
-    decode_frame(dec, std::span(packed).first(bytes), lost(o, f), decoded);
-    output.insert(output.end(), decoded.begin(), decoded.end());
+    decode_frame(dec, std::span(packed).first(frame_bytes(frame_type_of(packed[0]))), lost(o, f), decoded);
+    for (const std::int16_t v : decoded) {
+      output.push_back(static_cast<std::uint8_t>(v & 0xFF));
+      output.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+    }
   }
   const bool read_failed = std::ferror(in) != 0;
   std::fclose(in);
@@ -104,7 +114,7 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "cannot create %s\n", files[1].c_str());
     return 1;
   }
-  const bool written = std::fwrite(output.data(), sizeof(std::int16_t), output.size(), out) == output.size();
+  const bool written = std::fwrite(output.data(), 1, output.size(), out) == output.size();
   if (std::fclose(out) != 0 || !written) {
     std::fprintf(stderr, "cannot write %s\n", files[1].c_str());
     std::remove(files[1].c_str());
