@@ -48,7 +48,9 @@ constexpr std::int16_t kMaxGain = 4 * 4096;  // Q12: the output is never raised 
 // speech above full scale before the gain control brings the level back; the output is doubled again.
 constexpr std::int16_t kHeadroomBits = 1;
 
-constexpr std::size_t kResponseSamples = 20;  // of the formant postfilter, for its tilt
+// The formant postfilter's impulse response, for its tilt, over 20 samples: its poles lie within radius 0.75,
+// so by then it has fallen below 0.75^20, a third of a percent.
+constexpr std::size_t kResponseSamples = 20;
 
 // --- Derived constants ------------------------------------------------------------------------------------
 
