@@ -19,6 +19,7 @@ struct DecoderCngState {
   std::int16_t prev_frame_kind = 1;                        // FrameKind of the previous frame (1 after concealed speech)
   std::array<std::int16_t, kLpcOrder> sid_lsp{};           // quantised LSP vector of the last SID frame
   std::int16_t sid_gain = 0;                               // gain of the last SID frame
+  bool sid_received = false;                               // sid_lsp and sid_gain hold a received description
   std::int16_t random_seed = kRandomSeedInit;              // comfort-noise generator; reset after every active frame
 };
 

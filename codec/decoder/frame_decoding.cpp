@@ -64,6 +64,7 @@ void decode_inactive(G7231Decoder& dec, const FrameParams* sid, FrameWork& w) {
   if (sid != nullptr) {
     dequantise_lsp(cng.sid_lsp, dec.prev_lsp, sid->lsp_index, 0);
     cng.sid_gain = decode_sid_gain(sid->sub[0].fcb_gain_index);
+    cng.sid_received = true;
   }
   const bool after_speech = cng.prev_frame_kind == static_cast<std::int16_t>(FrameKind::active);
   FrameParams random;  // the random lags and gains of the excitation, of no further use here
@@ -111,10 +112,16 @@ DecodeResult decode_frame_pipeline(G7231Decoder& dec, std::span<const std::uint8
         result.concealed = false;
         break;
       case FrameType::untransmitted:
-        // Straight after speech an untransmitted frame means the SID frame that opened the silence was
-        // lost: there is no noise description to continue, so the speech is concealed and fades out.
+        // Straight after speech an untransmitted frame means that the SID frame that opened the silence
+        // was lost. The background rarely changes within a call, so the comfort noise takes the last noise
+        // description received; before the first one there is none, and the speech is concealed and fades
+        // out.
         if (in_speech) {
-          conceal(dec, w);
+          if (dec.cng.sid_received) {
+            decode_inactive(dec, nullptr, w);
+          } else {
+            conceal(dec, w);
+          }
         } else {
           decode_inactive(dec, nullptr, w);
           result.concealed = false;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 
+#include "codec/common/bandwidth_expansion.h"
 #include "codec/common/comfort_noise_excitation.h"
 #include "codec/common/synthesis_filter.h"
 #include "fixedpoint/basic_ops.h"
@@ -14,42 +16,54 @@ using namespace fx;
 
 using Subframe = std::array<std::int16_t, kSubframeSamples>;
 
-// Formant postfilter A(z/g_n) / A(z/g_d). The numerator's zeros take back part of the poles' emphasis,
-// so that the formants sharpen and the valleys between them deepen without the whole spectrum tilting;
-// 0.55 and 0.7 are moderate for a coder whose noise fills the valleys at 5.3 kbit/s.
-constexpr double kNumeratorFactor = 0.55;
-constexpr double kDenominatorFactor = 0.70;
+// Q15 of a fraction in [0, 1).
+constexpr std::int16_t q15(double v) { return static_cast<std::int16_t>(v * 32768.0 + 0.5); }
 
-// Pitch postfilter y = (x + w x(n - T)) / (1 + w) with w = kPitchWeight * min(1, C / E): half the
-// predicted harmonic gain, so that voiced speech gains harmonic clarity without a metallic ring.
-constexpr std::int16_t kPitchWeight = 16384;  // 0.5 in Q15
-// It runs only where the lagged residual predicts the current one with at least 3 dB of gain
-// (C^2 >= E E0 / 2): weaker correlations are noise-like and would only gain a buzz.
+// --- Parameters -------------------------------------------------------------------------------------------
 
-// Tilt compensation 1 - kTiltFactor k1 z^-1 for a formant postfilter whose response leans to low
-// frequencies (k1 > 0, its first normalised autocorrelation): 0.8 takes out most of that lean.
-constexpr std::int16_t kTiltFactor = 26214;  // 0.8 in Q15
+// Formant postfilter A(z/g_n) / A(z/g_d): the numerator's zeros take back part of the poles' emphasis, so
+// the formants sharpen and the valleys between them, where this coder's noise lies, deepen by a few dB
+// without the whole spectrum tilting.
+constexpr double kNumeratorFactor = 0.55;    // zeros: broad, they mostly cancel the poles' overall lean
+constexpr double kDenominatorFactor = 0.75;  // poles: valleys a few dB deeper; 0.8 gains nothing more on real
+                                             // speech and strays further from its spectrum
 
-// Gain control: the gain moves a tenth of the way to the subframe's target gain per sample (a time
-// constant of about 1.2 ms), smooth enough not to modulate the waveform, fast enough to follow onsets.
-constexpr std::int16_t kGainKeep = 29491;    // 0.9 in Q15
-constexpr std::int16_t kGainFollow = 3277;   // 0.1 in Q15
-constexpr std::int16_t kMaxGain = 16384;     // 4.0 in Q12: the output is never raised more than 12 dB
+// Tilt compensation 1 - mu z^-1 with mu = kTiltFactor k1, k1 the formant postfilter's lean to low
+// frequencies (its impulse response's first normalised autocorrelation), applied only when k1 > 0.
+constexpr double kTiltFactor = 0.8;  // takes out most of the lean: less leaves the speech darker than the original
 
-constexpr std::size_t kResponseSamples = 20;  // of the formant postfilter, for its tilt
+// Pitch postfilter on the formant residual r: (r(n) + w r(n - T)) / (1 + w), w = kPitchWeight min(1, C / E),
+// T the subframe's decoded lag, C the correlation of r with r(n - T) over the subframe, E the energy of
+// r(n - T) and E0 that of r.
+constexpr double kPitchWeight = 0.3;     // clearer voicing; a half already adds harmonic energy the original lacks
+constexpr double kPitchThreshold = 0.5;  // runs only when C^2 >= 0.5 E E0 (3 dB of prediction gain): weaker
+                                         // correlations are noise-like and would only gain a buzz
 
-// round(32768 f^(i+1)) for i = 0..9.
-constexpr std::array<std::int16_t, kLpcOrder> powers(double f) {
-  std::array<std::int16_t, kLpcOrder> out{};
-  double p = 1.0;
-  for (std::size_t i = 0; i < kLpcOrder; ++i) {
-    p *= f;
-    out[i] = static_cast<std::int16_t>(32768.0 * p + 0.5);
-  }
-  return out;
-}
-constexpr std::array<std::int16_t, kLpcOrder> kNumeratorPowers = powers(kNumeratorFactor);
-constexpr std::array<std::int16_t, kLpcOrder> kDenominatorPowers = powers(kDenominatorFactor);
+// Gain control: the gain moves from its last value towards the subframe's target (the root of the
+// unfiltered speech's power over the filtered speech's) by a fixed fraction of the difference per sample.
+constexpr double kGainKeep = 0.9;            // a time constant of about 1.2 ms: no modulation, yet follows onsets
+constexpr std::int16_t kMaxGain = 4 * 4096;  // Q12: the output is never raised more than 12 dB
+
+// Headroom: the filters work on the speech halved, as the formant emphasis can raise the peaks of loud
+// speech above full scale before the gain control brings the level back; the output is doubled again.
+constexpr std::int16_t kHeadroomBits = 1;
+
+// The formant postfilter's impulse response, for its tilt, over 20 samples: its poles lie within radius 0.75,
+// so by then it has fallen below 0.75^20, a third of a percent.
+constexpr std::size_t kResponseSamples = 20;
+
+// --- Derived constants ------------------------------------------------------------------------------------
+
+constexpr std::array<std::int16_t, kLpcOrder> kNumeratorPowers = bandwidth_expansion_factors(kNumeratorFactor);
+constexpr std::array<std::int16_t, kLpcOrder> kDenominatorPowers = bandwidth_expansion_factors(kDenominatorFactor);
+constexpr std::int16_t kTiltQ15 = q15(kTiltFactor);
+constexpr std::int16_t kPitchWeightQ15 = q15(kPitchWeight);
+constexpr std::int16_t kPitchThresholdQ15 = q15(kPitchThreshold);
+constexpr std::int16_t kGainKeepQ15 = q15(kGainKeep);
+constexpr std::int16_t kGainFollowQ15 = static_cast<std::int16_t>(32768 - kGainKeepQ15);
+constexpr std::int16_t kHeadroomScale = static_cast<std::int16_t>(32768 >> kHeadroomBits);  // Q15
+
+static_assert(kPitchWeightQ15 > 0 && kHeadroomBits >= 1);
 
 struct FormantFilter {
   std::array<std::int16_t, kLpcOrder> num{};  // a_i g_n^i, Q13
@@ -83,8 +97,8 @@ std::int16_t synthesis_sample(std::int16_t x, std::span<const std::int16_t, kLpc
   return y;
 }
 
-// The right shift that brings every sample of the blocks within 4095, so that sums of 60 products (mac32)
-// cannot saturate.
+// The right shift that brings every sample of the blocks within 4095, so that sums of up to 64 products
+// (mac32) cannot saturate.
 std::int16_t headroom_shift(std::initializer_list<std::span<const std::int16_t>> blocks) {
   std::int16_t largest = 0;
   for (const auto block : blocks) {
@@ -113,9 +127,10 @@ std::int16_t pitch_weight(std::span<const std::int16_t, kSubframeSamples> curren
   const std::int16_t cc = extract_high(shl32(c, n));
   const std::int16_t ee = extract_high(shl32(e, n));
   const std::int16_t ee0 = extract_high(shl32(e0, n));
-  if (mult32_16x16(cc, cc) < shr32(mult32_16x16(ee, ee0), 1)) return 0;
+  // Too little prediction gain: C^2 < threshold E E0.
+  if (mult32_16x16(cc, cc) < mult32_32x16(mult32_16x16(ee, ee0), kPitchThresholdQ15)) return 0;
   const std::int16_t g = cc >= ee ? kMax16 : div16(cc, ee);
-  return mult16(g, kPitchWeight);
+  return mult16(g, kPitchWeightQ15);
 }
 
 // k1 of the formant postfilter's impulse response (its lag-1 autocorrelation over lag 0, Q15), when
@@ -125,7 +140,7 @@ std::int16_t response_lean(const FormantFilter& f) {
   std::array<std::int16_t, kLpcOrder> fir{};
   std::array<std::int16_t, kLpcOrder> iir{};
   for (std::size_t n = 0; n < kResponseSamples; ++n) {
-    const std::int16_t x = n == 0 ? std::int16_t{4096} : std::int16_t{0};
+    const std::int16_t x = n == 0 ? std::int16_t{1024} : std::int16_t{0};  // far below full scale at every tap
     h[n] = synthesis_sample(residual_sample(x, f.num, fir), f.den, iir);
   }
   const std::int16_t shift = headroom_shift({h});
@@ -168,12 +183,14 @@ void postfilter_subframe(PostfilterState& state, std::span<const std::int16_t, k
                          std::span<const std::int16_t, kLpcOrder> a, std::int16_t pitch_lag,
                          std::span<std::int16_t, kSubframeSamples> out) {
   const FormantFilter f = formant_filter(a);
+  Subframe x;
+  for (std::size_t n = 0; n < kSubframeSamples; ++n) x[n] = mult16_round(speech[n], kHeadroomScale);
 
-  // Formant residual, appended to its history: buffer[kHistorySamples + n] is sample n of this subframe.
+  // Formant residual, appended to its history: residual[kHistorySamples + n] is sample n of this subframe.
   std::array<std::int16_t, kHistorySamples + kSubframeSamples> residual;
   std::ranges::copy(state.residual_history, residual.begin());
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-    residual[kHistorySamples + n] = residual_sample(speech[n], f.num, state.residual_fir_mem);
+    residual[kHistorySamples + n] = residual_sample(x[n], f.num, state.residual_fir_mem);
   }
   std::copy(residual.end() - kHistorySamples, residual.end(), state.residual_history.begin());
   const auto current = std::span(residual).subspan<kHistorySamples, kSubframeSamples>();
@@ -194,7 +211,7 @@ void postfilter_subframe(PostfilterState& state, std::span<const std::int16_t, k
   }
 
   // Formant synthesis, then the tilt compensation.
-  const std::int16_t mu = mult16(response_lean(f), kTiltFactor);
+  const std::int16_t mu = mult16(response_lean(f), kTiltQ15);
   Subframe y;
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {
     const std::int16_t v = synthesis_sample(enhanced[n], f.den, state.synthesis_mem);
@@ -202,12 +219,12 @@ void postfilter_subframe(PostfilterState& state, std::span<const std::int16_t, k
     state.tilt_mem = v;
   }
 
-  // Gain control towards the power of the unfiltered speech.
-  const std::int16_t shift = headroom_shift({speech, y});
-  const std::int16_t target = gain_target(scaled_dot(speech, speech, shift), scaled_dot(y, y, shift));
+  // Gain control towards the power of the unfiltered speech, and the headroom given back.
+  const std::int16_t shift = headroom_shift({x, y});
+  const std::int16_t target = gain_target(scaled_dot(x, x, shift), scaled_dot(y, y, shift));
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-    state.gain = add16(mult16_round(state.gain, kGainKeep), mult16_round(target, kGainFollow));
-    out[n] = round32_to16(shl32(mult32_16x16(y[n], state.gain), 3));
+    state.gain = add16(mult16_round(state.gain, kGainKeepQ15), mult16_round(target, kGainFollowQ15));
+    out[n] = round32_to16(shl32(mult32_16x16(y[n], state.gain), static_cast<std::int16_t>(3 + kHeadroomBits)));
   }
 }
 

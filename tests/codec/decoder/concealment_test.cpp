@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -196,6 +197,31 @@ TEST(Concealment, LossInSilenceContinuesTheComfortNoise) {
   const std::vector<Frame> as_sent = decoded(frames, [](std::size_t) { return false; });
   const std::vector<Frame> with_loss = decoded(frames, [&](std::size_t i) { return i == target; });
   EXPECT_EQ(with_loss, as_sent);
+}
+
+// The SID frame that opens a silence is lost, so the silence arrives as untransmitted frames straight after
+// speech: with a noise description from an earlier silence the comfort noise takes it up at the level the
+// undamaged stream has, rather than falling silent until the next SID frame; a stream that never had one
+// fades out.
+TEST(Concealment, LostSidFrameFallsBackOnTheLastNoiseDescription) {
+  const std::vector<Bytes> frames = coded("hts1a.raw", false);
+  std::size_t sid = 1;
+  while (!(frame_type_of(frames[sid][0]) == FrameType::sid && is_speech(frames[sid - 1]))) ++sid;
+  std::size_t next_sid = sid + 1;
+  while (next_sid < frames.size() && frame_type_of(frames[next_sid][0]) == FrameType::untransmitted) ++next_sid;
+  ASSERT_GT(next_sid, sid + 5);
+  const std::vector<Frame> clean = decoded(frames, [](std::size_t) { return false; });
+  const std::vector<Frame> lost = decoded(frames, [&](std::size_t i) { return i == sid; });
+  for (std::size_t i = sid + 1; i < next_sid; ++i) {
+    EXPECT_NEAR(10 * std::log10((energy(lost[i]) + 1) / (energy(clean[i]) + 1)), 0.0, 3.0) << "frame " << i;
+  }
+
+  // The same stream from its first speech frame on: no noise description has arrived before the loss.
+  std::size_t speech = 0;
+  while (!is_speech(frames[speech])) ++speech;
+  const std::vector<Bytes> tail(frames.begin() + static_cast<std::ptrdiff_t>(speech), frames.end());
+  const std::vector<Frame> faded = decoded(tail, [&](std::size_t i) { return i == sid - speech; });
+  for (std::size_t i = sid + 4; i < next_sid; ++i) EXPECT_LT(peak(faded[i - speech]), 16) << "frame " << i;
 }
 
 }  // namespace
