@@ -161,6 +161,14 @@ TEST_F(Decoder, FailuresAreReportedAndLeaveTheOutputAsItWas) {
   }
 }
 
+TEST_F(Decoder, DecoderThatCannotBeCreatedIsReportedBeforeTheOutputIsMade) {
+  write_file(path("in.g723"), std::vector<unsigned char>(kRecordBytes, 0x03));
+  const RunResult r = run_program(G7231DEC_NO_MEMORY_PATH, {str("in.g723"), str("out.raw")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error creating decoder!\n");
+  EXPECT_FALSE(fs::exists(path("out.raw")));
+}
+
 TEST_F(Decoder, HelpAndOptionOrder) {
   for (const char* help : {"--help", "-h"}) {
     const RunResult r = run_decoder({help, "ignored"});
