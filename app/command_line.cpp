@@ -1,12 +1,11 @@
 #include "app/command_line.h"
 
-#include <sys/stat.h>
-
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 
+#include "app/file_io.h"
 #include "codec/encoder/encoder.h"
 
 namespace g7231::cli {
@@ -22,44 +21,7 @@ void print_banner() {
   std::printf("\n");
 }
 
-// True when the open input file and the path `output` name the same file (same device and inode), so
-// that opening the output for writing would truncate the input.
-bool is_same_file(std::FILE* input, const char* output) {
-  struct stat in_stat {};
-  struct stat out_stat {};
-  if (fstat(fileno(input), &in_stat) != 0 || stat(output, &out_stat) != 0) return false;
-  return in_stat.st_dev == out_stat.st_dev && in_stat.st_ino == out_stat.st_ino;
-}
-
-class File {
- public:
-  explicit File(std::FILE* f) : f_(f) {}
-  ~File() {
-    if (f_ != nullptr) std::fclose(f_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  std::FILE* get() const { return f_; }
-  explicit operator bool() const { return f_ != nullptr; }
-  // Closes the file now; false when buffered data could not be written.
-  bool close() {
-    std::FILE* f = f_;
-    f_ = nullptr;
-    return std::fclose(f) == 0;
-  }
-
- private:
-  std::FILE* f_;
-};
-
 }  // namespace
-
-void decode_samples(std::span<const std::uint8_t, 2 * kFrameSamples> bytes,
-                    std::span<std::int16_t, kFrameSamples> samples) {
-  for (std::size_t i = 0; i < kFrameSamples; ++i) {
-    samples[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  }
-}
 
 double elapsed_seconds(std::clock_t start, std::clock_t end) {
   if (start == static_cast<std::clock_t>(-1) || end == static_cast<std::clock_t>(-1)) return 0.0;
@@ -97,7 +59,7 @@ int run(int argc, char* argv[]) {
   }
   const std::clock_t start = std::clock();
 
-  std::array<std::uint8_t, 2 * kFrameSamples> bytes{};
+  std::array<std::uint8_t, kPcmFrameBytes> bytes{};
   std::array<std::int16_t, kFrameSamples> samples{};
   std::array<std::uint8_t, kMaxFrameBytes> record{};
   long long frames = 0;
@@ -105,7 +67,7 @@ int run(int argc, char* argv[]) {
   while (std::fread(bytes.data(), 2, kFrameSamples, in.get()) == kFrameSamples) {
     ++frames;
     std::printf("Encode frame %lld\r", frames);
-    decode_samples(bytes, samples);
+    samples_from_bytes(bytes, samples);
     encode_frame(encoder, samples, record);
     if (std::fwrite(record.data(), 1, kRecordBytes, out.get()) != kRecordBytes) {
       write_failed = true;

@@ -1,11 +1,7 @@
 // The command-line encoder: g7231enc infile outfile.
 #pragma once
 
-#include <cstdint>
 #include <ctime>
-#include <span>
-
-#include "codec/common/constants.h"
 
 namespace g7231::cli {
 
@@ -15,10 +11,6 @@ namespace g7231::cli {
 // success, 1 on any error (wrong argument count, a file that cannot be opened, read or written, input and
 // output naming the same file, or an encoder that cannot be created).
 int run(int argc, char* argv[]);
-
-// The samples of one frame from its bytes in the file, little-endian whatever the host's byte order.
-void decode_samples(std::span<const std::uint8_t, 2 * kFrameSamples> bytes,
-                    std::span<std::int16_t, kFrameSamples> samples);
 
 // Processor time between two readings of std::clock, in seconds at the clock's own tick rate; 0 when the
 // clock is unavailable.

@@ -21,6 +21,5 @@ inline constexpr std::size_t kHistorySamples = 145;     // excitation history (a
 inline constexpr std::int16_t kRandomSeedInit = 12345;  // comfort-noise generator, after every active frame
 
 inline constexpr std::size_t kMaxFrameBytes = 24;     // an active 6.3 kbit/s frame
-inline constexpr std::size_t kRecordBytes = 20;       // what the command-line encoder stores per frame
 
 }  // namespace g7231

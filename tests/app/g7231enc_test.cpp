@@ -1,87 +1,27 @@
 // Runs the built command-line encoder as a user would and checks what it prints, writes and returns.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "app/file_io.h"
 #include "codec/encoder/encoder.h"
+#include "tests/app/program_runner.h"
 #include "tests/speech_samples.h"
 
 namespace g7231 {
 namespace {
 
-namespace fs = std::filesystem;
+using cli::kRecordBytes;
 
 const std::string kBanner =
     "\n*************  g7231enc: fixed-point dual-rate speech encoder  *************\n"
     "\n-------------      G723.1 Encoder      ------------\n";
 
-struct RunResult {
-  int status = -1;  // exit status, or -1 when the program did not exit normally
-  std::string out;  // everything printed on standard output
-};
-
-// s quoted for the shell.
-std::string quoted(const std::string& s) {
-  std::string q(1, '\'');
-  for (char c : s) {
-    if (c == '\'') {
-      q.append("'\\''");
-    } else {
-      q.push_back(c);
-    }
-  }
-  q.push_back('\'');
-  return q;
-}
-
-RunResult run_program(const std::string& program, const std::vector<std::string>& args) {
-  std::string cmd = quoted(program);
-  for (const auto& a : args) {
-    cmd.push_back(' ');
-    cmd += quoted(a);
-  }
-  cmd += " 2>/dev/null";
-  RunResult r;
-  std::FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return r;
-  std::array<char, 4096> buf;
-  std::size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  const int st = pclose(p);
-  if (WIFEXITED(st)) r.status = WEXITSTATUS(st);
-  return r;
-}
-
 RunResult run_encoder(const std::vector<std::string>& args) { return run_program(G7231ENC_PATH, args); }
-
-std::vector<unsigned char> read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const fs::path& p, const std::vector<unsigned char>& bytes) {
-  std::ofstream out(p, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-// Little-endian bytes of the samples.
-std::vector<unsigned char> pcm_bytes(const std::vector<std::int16_t>& samples) {
-  std::vector<unsigned char> bytes;
-  for (std::int16_t s : samples) {
-    bytes.push_back(static_cast<unsigned char>(s & 0xFF));
-    bytes.push_back(static_cast<unsigned char>((s >> 8) & 0xFF));
-  }
-  return bytes;
-}
 
 bool ends_with_time_report(const std::string& out) {
   const std::string::size_type nl = out.rfind('\n', out.size() - 2);
@@ -92,23 +32,7 @@ bool ends_with_time_report(const std::string& out) {
   return std::sscanf(line.c_str(), "%lf seconds%15s", &seconds, rest) == 1 && seconds >= 0.0;
 }
 
-class CommandLine : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "g7231enc-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(dir_, ec);
-  }
-  fs::path path(const std::string& name) const { return dir_ / name; }
-  std::string str(const std::string& name) const { return path(name).string(); }
-
-  fs::path dir_;
-};
+using CommandLine = ProgramTest;
 
 TEST_F(CommandLine, WrongArgumentCountPrintsBannerAndUsageOnly) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{str("in.raw")},

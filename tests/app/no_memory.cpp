@@ -1,5 +1,5 @@
-// Linked into a copy of the command-line encoder to make every non-throwing allocation fail, so that the
-// program's handling of an encoder that cannot be created can be tested.
+// Linked into copies of the command-line programs to make every non-throwing allocation fail, so that their
+// handling of an encoder or decoder that cannot be created can be tested.
 #include <cstddef>
 #include <new>
 
