@@ -2,7 +2,9 @@
 // the encoder needs (whatever its values), 1 when it does not. Whether the set holds the values published
 // for the standard's set is reported separately and does not affect the status.
 #include <cstdio>
+#include <cstring>
 
+#include "g7231/version.h"
 #include "tools/table_set/validation.h"
 
 namespace {
@@ -18,7 +20,11 @@ void report(const char* title, const std::vector<g7231::tables::Check>& checks) 
 
 }  // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("g7231tables %s\n", G7231_VERSION_STRING);
+    return 0;
+  }
   const g7231::tables::TableSetView set = g7231::tables::builtin_table_set();
   const auto structure = g7231::tables::check_structure(set);
   const auto published = g7231::tables::check_published_values(set);
