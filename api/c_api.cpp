@@ -8,12 +8,15 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <span>
+#include <string>
 
 #include "bitstream/frame_layout.h"
 #include "codec/decoder/decoder.h"
 #include "codec/encoder/encoder.h"
+#include "codec/tables/table_set_file.h"
 
 // A handle is a tag, telling an initialised object of its kind from other memory, and the codec object,
 // inline. Placing the tag first lets every call check it before touching the object.
@@ -23,8 +26,13 @@ struct g7231_encoder {
   g7231::G7231Encoder codec;
 };
 
+struct g7231_table_set {
+  std::uint32_t tag;
+  g7231::TableSet set;
+};
+
 struct g7231_decoder {
-  explicit g7231_decoder(const g7231::DecoderOptions& options) noexcept : codec(options.postfilter) {}
+  explicit g7231_decoder(const g7231::DecoderOptions& options) noexcept : codec(options.postfilter, options.tables) {}
   std::uint32_t tag;
   g7231::G7231Decoder codec;
 };
@@ -33,6 +41,7 @@ namespace {
 
 constexpr std::uint32_t kEncoderTag = 0x45333237;  // "723E"
 constexpr std::uint32_t kDecoderTag = 0x44333237;  // "723D"
+constexpr std::uint32_t kTableSetTag = 0x54333237;  // "723T"
 
 // Runs a call's body; an exception, which the codec never throws, becomes an error code here rather than
 // crossing into C.
@@ -49,6 +58,18 @@ int guarded(Body&& body) noexcept {
 
 bool is_flag(int v) { return v == 0 || v == 1; }
 
+// The set an options struct names: the built-in one for null, the loaded one for a loaded handle, and
+// nothing (false) for anything else.
+bool table_set(const g7231_table_set* handle, const g7231::TableSet*& set) {
+  if (handle == nullptr) {
+    set = nullptr;
+    return true;
+  }
+  if (handle->tag != kTableSetTag) return false;
+  set = &handle->set;
+  return true;
+}
+
 int encoder_options(const g7231_encoder_options* in, g7231::EncoderOptions& out) {
   g7231_encoder_options o;
   g7231_encoder_options_init(&o);
@@ -56,8 +77,9 @@ int encoder_options(const g7231_encoder_options* in, g7231::EncoderOptions& out)
   if ((o.rate != G7231_RATE_5300 && o.rate != G7231_RATE_6300) || !is_flag(o.vad) || !is_flag(o.highpass)) {
     return G7231_ERR_BAD_OPTION;
   }
-  if (o.tables != nullptr) return G7231_ERR_BAD_OPTION;
-  out = {.high_rate = o.rate == G7231_RATE_6300, .vad = o.vad != 0, .highpass = o.highpass != 0};
+  const g7231::TableSet* tables = nullptr;
+  if (!table_set(o.tables, tables)) return G7231_ERR_BAD_OPTION;
+  out = {.high_rate = o.rate == G7231_RATE_6300, .vad = o.vad != 0, .highpass = o.highpass != 0, .tables = tables};
   return G7231_OK;
 }
 
@@ -66,8 +88,9 @@ int decoder_options(const g7231_decoder_options* in, g7231::DecoderOptions& out)
   g7231_decoder_options_init(&o);
   if (in != nullptr) o = *in;
   if (!is_flag(o.postfilter)) return G7231_ERR_BAD_OPTION;
-  if (o.tables != nullptr) return G7231_ERR_BAD_OPTION;
-  out = {.postfilter = o.postfilter != 0};
+  const g7231::TableSet* tables = nullptr;
+  if (!table_set(o.tables, tables)) return G7231_ERR_BAD_OPTION;
+  out = {.postfilter = o.postfilter != 0, .tables = tables};
   return G7231_OK;
 }
 
@@ -146,6 +169,45 @@ const char* g7231_strerror(int error) {
     case G7231_ERR_INTERNAL: return "an internal error";
     default: return "unknown error";
   }
+}
+
+g7231_table_set* g7231_table_set_load(const char* path, int* error, char* message, size_t message_size) {
+  g7231_table_set* loaded = nullptr;
+  std::string text;
+  const int result = guarded([&] {
+    if (path == nullptr) {
+      text = "no table-set file named";
+      return static_cast<int>(G7231_ERR_NULL);
+    }
+    std::unique_ptr<g7231_table_set> handle(new (std::nothrow) g7231_table_set);
+    if (handle == nullptr) return static_cast<int>(G7231_ERR_NO_MEMORY);
+    switch (g7231::load_table_set(path, handle->set, text)) {
+      case g7231::TableSetLoad::ok:
+        handle->tag = kTableSetTag;
+        loaded = handle.release();
+        return static_cast<int>(G7231_OK);
+      case g7231::TableSetLoad::unreadable:
+        return static_cast<int>(G7231_ERR_IO);
+      case g7231::TableSetLoad::malformed:
+      case g7231::TableSetLoad::invalid:
+        break;
+    }
+    return static_cast<int>(G7231_ERR_BAD_TABLES);
+  });
+  if (error != nullptr) *error = result;
+  if (message != nullptr && message_size > 0) {
+    if (result == G7231_ERR_NO_MEMORY) text = g7231_strerror(result);
+    const std::size_t n = std::min(text.size(), message_size - 1);
+    std::memcpy(message, text.data(), n);
+    message[n] = '\0';
+  }
+  return loaded;
+}
+
+void g7231_table_set_destroy(g7231_table_set* tables) {
+  if (tables == nullptr || tables->tag != kTableSetTag) return;
+  tables->tag = 0;
+  delete tables;
 }
 
 int g7231_frame_type_of(uint8_t first_byte) { return static_cast<int>(g7231::frame_type_of(first_byte)); }

@@ -76,37 +76,13 @@ void candidate_correlations(std::span<std::int32_t, kCorrelations> c, const std:
   }
 }
 
-// Sum of squares of a gain entry's values, for the exactness bound of its criterion.
-constexpr std::int64_t squares_of(const AcbGainEntry& entry) {
-  std::int64_t sum = 0;
-  for (std::int16_t v : entry) sum += std::int32_t{v} * v;
-  return sum;
-}
-
-#if defined(G7231_TRAINING_HOOKS)
-// The training build's tables change between passes: measure each entry as it is used.
-std::int64_t entry_squares(std::span<const AcbGainEntry> table, bool, std::size_t e) { return squares_of(table[e]); }
-#else
-template <std::size_t N>
-constexpr std::array<std::int64_t, N> squares_of_entries(const AcbGainTable<N>& table) {
-  std::array<std::int64_t, N> out{};
-  for (std::size_t e = 0; e < N; ++e) out[e] = squares_of(table[e]);
-  return out;
-}
-constexpr auto kSquares85 = squares_of_entries(kAcbGainTable85);
-constexpr auto kSquares170 = squares_of_entries(kAcbGainTable170);
-
-std::int64_t entry_squares(std::span<const AcbGainEntry>, bool short_table, std::size_t e) {
-  return short_table ? kSquares85[e] : kSquares170[e];
-}
-#endif
-
 }  // namespace
 
 void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
                               std::span<const std::int16_t, kSubframeSamples> h, const G7231Encoder& enc,
                               FrameParams& params, std::size_t s) {
   const bool low_rate = enc.low_rate != 0;
+  const TableSet& tables = *enc.tables;
   const bool odd = (s & 1) != 0;
   std::int16_t& pair_lag = params.olp_lag[s / 2];
 
@@ -155,13 +131,15 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
   const auto short_lag_table = [&](std::size_t j) { return uses_short_lag_tables(low_rate, table_lag(j)); };
   for (std::size_t j = 0; j < candidates; ++j) {
     const bool short_table = short_lag_table(j);
-    const std::span<const AcbGainEntry> table = acb_gain_table(low_rate, table_lag(j));
+    const std::span<const AcbGainEntry> table = acb_gain_table(tables, low_rate, table_lag(j));
+    const std::span<const std::int64_t> squares = short_table ? std::span<const std::int64_t>(tables.acb_squares85)
+                                                              : std::span<const std::int64_t>(tables.acb_squares170);
     const std::size_t entries = short_table ? entries85 : entries170;
     const auto gj = std::span<const std::int16_t>(g).subspan(kCorrelations * j).first<kCorrelations>();
     const std::int64_t g_squares = sum_of_squares(gj);
     for (std::size_t e = 0; e < entries; ++e) {
       // sum of add32(crit, shr32(mult32_16x16(g[i], entry[i]), 1))
-      const std::int32_t crit = half_mac32_block(gj, table[e], g_squares, entry_squares(table, short_table, e));
+      const std::int32_t crit = half_mac32_block(gj, table[e], g_squares, squares[e]);
       if (crit > best) {
         best = crit;
         best_candidate = j;
@@ -188,7 +166,7 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
 
   // Remove the filtered predictor output from the target.
   Vector v;
-  decode_adaptive_codebook(v, enc.excitation_history, pair_lag, sub.lag_delta, sub.acb_gain_index, low_rate);
+  decode_adaptive_codebook(tables, v, enc.excitation_history, pair_lag, sub.lag_delta, sub.acb_gain_index, low_rate);
   // The target starts each sum at x * 2^15 (at most 2^30 in magnitude); when the products cannot carry a
   // partial sum past the remaining headroom, plain sums are exact.
   if (products_within(sum_of_squares(v), h_squares, kMax32 - (std::int64_t{1} << 30))) {

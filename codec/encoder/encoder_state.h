@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "codec/common/constants.h"
+#include "codec/tables/builtin_table_set.h"
 #include "codec/tables/lsp_quantiser_tables.h"
 
 namespace g7231 {
@@ -58,6 +59,7 @@ struct EncoderOptions {
   bool high_rate = false;  // 6.3 kbit/s (MP-MLQ) instead of 5.3 kbit/s (ACELP)
   bool vad = true;
   bool highpass = true;
+  const TableSet* tables = nullptr;  // null: the built-in set; else one that outlives the encoder
 };
 
 class G7231Encoder : public CodecBase {
@@ -87,6 +89,7 @@ class G7231Encoder : public CodecBase {
                                               kTamingErrorInit, kTamingErrorInit};  // per lag zone
   VadState vad;
   std::int16_t acelp_budget_carry = 0;   // pulse-search budget carried between 5.3 kbit/s subframes
+  const TableSet* tables = &kBuiltinTableSet;  // the set it codes with, immutable, owned by the caller
 
   const std::int16_t highpass_enabled;   // non-zero: DC-removal filter; zero: input only halved
   const std::int16_t spare_option;       // stored, never read

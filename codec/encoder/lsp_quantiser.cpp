@@ -5,7 +5,6 @@
 #include <cstddef>
 
 #include "codec/tables/lsp_quantiser_tables.h"
-#include "codec/tables/table_set.h"
 #include "fixedpoint/basic_ops.h"
 
 namespace g7231 {
@@ -15,12 +14,10 @@ using namespace fx;
 
 using LspVector = std::array<std::int16_t, kLpcOrder>;
 
-static_assert(kLspBandLayout[0].length == kLspBand0Codebook[0].size());
-static_assert(kLspBandLayout[1].length == kLspBand1Codebook[0].size());
-static_assert(kLspBandLayout[2].length == kLspBand2Codebook[0].size());
+static_assert(kLspBandLayout[0].length == std::tuple_size_v<LspCodebook<3>::value_type>);
+static_assert(kLspBandLayout[1].length == std::tuple_size_v<LspCodebook<3>::value_type>);
+static_assert(kLspBandLayout[2].length == std::tuple_size_v<LspCodebook<4>::value_type>);
 static_assert(kLspBandLayout[2].first + kLspBandLayout[2].length == kLpcOrder);
-static_assert(kLspBand0Codebook.size() == kLspCodebookRows && kLspBand1Codebook.size() == kLspCodebookRows &&
-              kLspBand2Codebook.size() == kLspCodebookRows);
 
 // The row of one band's codebook that maximises 2*sum(w*target*c) - sum(w*c*c), i.e. minimises the weighted
 // squared error. Row 0 (all zeros) scores exactly 0, so another row wins only with a strictly positive
@@ -71,7 +68,8 @@ void lsp_weights(std::span<std::int16_t, kLpcOrder> weights_out, std::span<const
   for (std::size_t i = 0; i < kLpcOrder; ++i) weights_out[i] = shl16(weights_out[i], shift);
 }
 
-std::int32_t quantise_lsp(std::span<std::int16_t, kLpcOrder> lsp, std::span<const std::int16_t, kLpcOrder> prev) {
+std::int32_t quantise_lsp(const TableSet& tables, std::span<std::int16_t, kLpcOrder> lsp,
+                          std::span<const std::int16_t, kLpcOrder> prev) {
   LspVector w{};
   lsp_weights(w, lsp);
 
@@ -82,15 +80,15 @@ std::int32_t quantise_lsp(std::span<std::int16_t, kLpcOrder> lsp, std::span<cons
     lsp[i] = sub16(lsp[i], mult16_round(prev_deviation, kLspPredictor));
   }
 
-  return search_lsp_bands(lsp, w);
+  return search_lsp_bands(tables, lsp, w);
 }
 
-std::int32_t search_lsp_bands(std::span<const std::int16_t, kLpcOrder> target,
+std::int32_t search_lsp_bands(const TableSet& tables, std::span<const std::int16_t, kLpcOrder> target,
                               std::span<const std::int16_t, kLpcOrder> weights) {
   const std::int16_t rows[] = {
-      search_band(target, weights, kLspBand0Codebook, kLspBandLayout[0].first),
-      search_band(target, weights, kLspBand1Codebook, kLspBandLayout[1].first),
-      search_band(target, weights, kLspBand2Codebook, kLspBandLayout[2].first),
+      search_band(target, weights, tables.lsp_band0, kLspBandLayout[0].first),
+      search_band(target, weights, tables.lsp_band1, kLspBandLayout[1].first),
+      search_band(target, weights, tables.lsp_band2, kLspBandLayout[2].first),
   };
   std::int32_t result = 0;
   for (const std::int16_t row : rows) result = add32(shl32(result, kLspIndexBitsPerBand), row);

@@ -96,6 +96,18 @@ G7231_API size_t g7231_frame_size(uint8_t first_byte);
 
 typedef struct g7231_table_set g7231_table_set;
 
+/* Loads and validates the table set in the file at path. On success returns a new set and, when error is
+ * not null, stores G7231_OK there; on failure returns null and stores the error: G7231_ERR_NULL (path),
+ * G7231_ERR_IO (cannot be opened or read), G7231_ERR_BAD_TABLES (not in the format, or without the
+ * structure the codec needs), G7231_ERR_NO_MEMORY. When message is not null and message_size is not 0,
+ * a description of the failure naming the line, table and row at fault (an empty string on success) is
+ * written there, truncated to message_size bytes including its terminating zero. The set is yours:
+ * release it with g7231_table_set_destroy once no object created with it is in use. */
+G7231_API g7231_table_set* g7231_table_set_load(const char* path, int* error, char* message, size_t message_size);
+
+/* Releases a loaded set; null is ignored. No object created with the set may be used afterwards. */
+G7231_API void g7231_table_set_destroy(g7231_table_set* tables);
+
 /* ---------------------------------------------------------------------------------------------------- */
 /* Encoder.                                                                                              */
 
@@ -107,8 +119,8 @@ typedef struct g7231_encoder_options {
   int vad;      /* 1 (default): voice activity detection, silence coded as SID and untransmitted frames;
                    0: every frame coded as active speech */
   int highpass; /* 1 (default): high-pass filter removing DC from the input; 0: off */
-  const g7231_table_set* tables; /* null (default): the built-in tables; else a loaded set, which must
-                                    outlive the encoder */
+  const g7231_table_set* tables; /* null (default): the built-in tables; else a set from
+                                    g7231_table_set_load, which must outlive the encoder */
 } g7231_encoder_options;
 
 /* Sets the defaults: 5.3 kbit/s, voice activity detection and high-pass filter on, built-in tables.
@@ -120,8 +132,8 @@ G7231_API size_t g7231_encoder_get_size(void);
 
 /* Initialises an encoder in caller-provided memory of size bytes (at least g7231_encoder_get_size(),
  * aligned as malloc aligns). options null means the defaults. Returns G7231_OK, or G7231_ERR_NULL,
- * G7231_ERR_SHORT_BUFFER, G7231_ERR_BAD_HANDLE (misaligned memory) or G7231_ERR_BAD_OPTION, leaving the
- * memory untouched. Initialising an object again starts a new stream. */
+ * G7231_ERR_SHORT_BUFFER, G7231_ERR_BAD_HANDLE (misaligned memory) or G7231_ERR_BAD_OPTION (including a
+ * tables pointer that is not a loaded set), leaving the memory untouched. Initialising an object again starts a new stream. */
 G7231_API int g7231_encoder_init(g7231_encoder* encoder, size_t size, const g7231_encoder_options* options);
 
 /* Allocates and initialises an encoder; options null means the defaults. Returns null on failure, with
@@ -157,8 +169,8 @@ typedef struct g7231_decoder g7231_decoder;
 typedef struct g7231_decoder_options {
   int postfilter; /* 1 (default): pitch and formant postfilter on the output; 0: off, the output then
                      equals the encoder's own reconstruction sample for sample */
-  const g7231_table_set* tables; /* null (default): the built-in tables; else a loaded set, which must
-                                    outlive the decoder */
+  const g7231_table_set* tables; /* null (default): the built-in tables; else a set from
+                                    g7231_table_set_load, which must outlive the decoder */
 } g7231_decoder_options;
 
 /* Sets the defaults: postfilter on, built-in tables. A null pointer is ignored. */

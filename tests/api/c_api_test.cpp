@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
@@ -17,6 +19,8 @@
 
 #include "codec/decoder/decoder.h"
 #include "codec/encoder/encoder.h"
+#include "codec/tables/builtin_table_set.h"
+#include "codec/tables/table_set_file.h"
 #include "tests/speech_samples.h"
 
 extern "C" int g7231_c99_header_check(void);
@@ -307,6 +311,102 @@ TEST(CApi, RateSwitchingBetweenFrames) {
     ASSERT_TRUE(std::equal(out.begin(), out.begin() + n, c_out.begin())) << "frame " << f;
   }
   destroy_encoder(enc);
+}
+
+class CApiTables : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "g7231-c-api-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string write(const std::string& name, const TableSet& set) const {
+    const std::string path = (dir_ / name).string();
+    std::ofstream out(path);
+    write_table_set(out, set, "test");
+    return path;
+  }
+  std::filesystem::path dir_;
+};
+
+// A loaded set codes as the built-in one when it holds the same values, codes otherwise when it does not,
+// and the decoder given it follows.
+TEST_F(CApiTables, LoadedSetsCodeWithTheirValues) {
+  auto other = std::make_unique<TableSet>(kBuiltinTableSet);
+  std::reverse(other->lsp_band2.begin() + 1, other->lsp_band2.end());
+  const std::string same_path = write("same.txt", kBuiltinTableSet);
+  const std::string other_path = write("other.txt", *other);
+  int error = 1;
+  char message[256] = "stale";
+  g7231_table_set* same = g7231_table_set_load(same_path.c_str(), &error, message, sizeof message);
+  ASSERT_NE(same, nullptr) << message;
+  EXPECT_EQ(error, G7231_OK);
+  EXPECT_STREQ(message, "");
+  g7231_table_set* changed = g7231_table_set_load(other_path.c_str(), nullptr, nullptr, 0);
+  ASSERT_NE(changed, nullptr);
+
+  const std::vector<std::int16_t> speech = load_speech_sample("forig.raw");
+  const auto code = [&](const g7231_table_set* tables) {
+    g7231_encoder_options eo;
+    g7231_encoder_options_init(&eo);
+    eo.tables = tables;
+    g7231_decoder_options dopt;
+    g7231_decoder_options_init(&dopt);
+    dopt.tables = tables;
+    CEncoder enc(g7231_encoder_create(&eo, nullptr));
+    CDecoder dec(g7231_decoder_create(&dopt, nullptr));
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::int16_t> decoded;
+    for (std::size_t f = 0; f < speech.size() / kFrameSamples; ++f) {
+      const auto pcm = frame_at(speech, f);
+      std::array<std::uint8_t, 24> out;
+      const int n = g7231_encode(enc.get(), pcm.data(), pcm.size(), out.data(), out.size());
+      bytes.insert(bytes.end(), out.begin(), out.begin() + n);
+      std::array<std::int16_t, kFrameSamples> samples;
+      g7231_decode(dec.get(), out.data(), static_cast<std::size_t>(n), samples.data(), samples.size());
+      decoded.insert(decoded.end(), samples.begin(), samples.end());
+    }
+    return std::pair(bytes, decoded);
+  };
+  const auto builtin = code(nullptr);
+  EXPECT_TRUE(code(same) == builtin);
+  const auto other_coded = code(changed);
+  EXPECT_NE(other_coded.first, builtin.first);
+  g7231_table_set_destroy(same);
+  g7231_table_set_destroy(changed);
+  g7231_table_set_destroy(nullptr);
+}
+
+TEST_F(CApiTables, BadFilesAreRefusedWithTheirReason) {
+  auto bad = std::make_unique<TableSet>(kBuiltinTableSet);
+  bad->sharp_lag_offset[7] = 5;
+  const std::string bad_path = write("bad.txt", *bad);
+  struct Case {
+    const char* what;
+    const char* path;
+    int expected;
+    const char* message;
+  };
+  const std::string missing = (dir_ / "missing.txt").string();
+  const Case cases[] = {
+      {"null path", nullptr, G7231_ERR_NULL, "no table-set file named"},
+      {"no such file", missing.c_str(), G7231_ERR_IO, "missing.txt: cannot be opened"},
+      {"bad structure", bad_path.c_str(), G7231_ERR_BAD_TABLES, "entry 7 is 5"},
+  };
+  for (const Case& c : cases) {
+    int error = 0;
+    char message[512];
+    EXPECT_EQ(g7231_table_set_load(c.path, &error, message, sizeof message), nullptr) << c.what;
+    EXPECT_EQ(error, c.expected) << c.what;
+    EXPECT_NE(std::string(message).find(c.message), std::string::npos) << c.what << ": " << message;
+  }
+  // A message is cut to the room given, always terminated.
+  char small[8];
+  std::memset(small, 'x', sizeof small);
+  EXPECT_EQ(g7231_table_set_load(bad_path.c_str(), nullptr, small, 5), nullptr);
+  EXPECT_EQ(std::strlen(small), 4u);
+  EXPECT_EQ(small[5], 'x');
 }
 
 }  // namespace
