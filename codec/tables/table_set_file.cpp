@@ -72,7 +72,7 @@ std::string_view trim(std::string_view s) {
 
 }  // namespace
 
-TableSetLoad read_table_set(std::istream& in, const std::string& name, TableSet& set, std::string& message) {
+TableSetLoad parse_table_set(std::istream& in, const std::string& name, TableSet& set, std::string& message) {
   TableSet read;
   std::array<Progress, kLayouts.size()> progress{};
   const TableLayout* current = nullptr;
@@ -148,6 +148,15 @@ TableSetLoad read_table_set(std::istream& in, const std::string& name, TableSet&
   }
 
   read.derive();
+  set = read;
+  message.clear();
+  return TableSetLoad::ok;
+}
+
+TableSetLoad read_table_set(std::istream& in, const std::string& name, TableSet& set, std::string& message) {
+  TableSet read;
+  const TableSetLoad parsed = parse_table_set(in, name, read, message);
+  if (parsed != TableSetLoad::ok) return parsed;
   for (const tables::Check& c : tables::check_structure(read.view())) {
     if (!c.ok) {
       message = tables::str(name, ": ", c.what, ": ", c.detail);
@@ -155,7 +164,6 @@ TableSetLoad read_table_set(std::istream& in, const std::string& name, TableSet&
     }
   }
   set = read;
-  message.clear();
   return TableSetLoad::ok;
 }
 

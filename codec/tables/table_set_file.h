@@ -41,6 +41,10 @@ enum class TableSetLoad {
   invalid,     // in the format, but without the structure the encoder needs
 };
 
+// Reads a set in the text format from in, checking the format only (the result is ok or malformed): for
+// tools that report on a set's structure themselves. Otherwise as read_table_set.
+TableSetLoad parse_table_set(std::istream& in, const std::string& name, TableSet& set, std::string& message);
+
 // Reads a set in the text format from in; name (the file's name) begins every message. On success fills
 // set (derived members included) and returns ok; otherwise leaves set as it was and puts in message what
 // failed, naming the line, table and row at fault.

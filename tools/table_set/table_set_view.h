@@ -3,6 +3,7 @@
 // from files.
 #pragma once
 
+#include "codec/tables/builtin_table_set.h"
 #include "codec/tables/table_set_types.h"
 
 namespace g7231::tables {
@@ -13,6 +14,6 @@ using g7231::TableSetView;
 inline TableSet copy_of(const TableSetView& v) { return table_set_of(v); }
 
 // The set compiled into the encoder (codec/tables/table_set.h).
-TableSetView builtin_table_set();
+inline TableSetView builtin_table_set() { return kBuiltinTableSet.view(); }
 
 }  // namespace g7231::tables
