@@ -10,7 +10,8 @@
 // of an undamaged stream equals, sample for sample, the speech the encoder reconstructed.
 //
 // The decoder's tables are the encoder's: streams decode correctly only with the table set they were
-// coded with: the built-in set (codec/tables/table_set.h) unless the options give another.
+// coded with: the built-in set (codec/tables/table_set.h) unless the options give another, which the
+// decoder refers to and the caller keeps alive and unchanged for as long as the decoder lives.
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,9 @@
 // other memory, and two encoders never share anything. Create it with `create_encoder`, feed it 240-sample
 // frames with `encode_frame`, dispose of it with `destroy_encoder`. One object must not be used by two
 // threads at once; separate objects may run on separate threads.
+//
+// An encoder codes with a table set (EncoderOptions::tables, the built-in one by default) that it refers
+// to and never changes: the caller keeps the set alive and unchanged for as long as the encoder lives.
 #pragma once
 
 #include <cstdint>
