@@ -141,6 +141,18 @@ T* create(const OptionsIn* options_in, int* error, std::uint32_t tag,
   return handle;
 }
 
+template <class T, class Options, class OptionsIn>
+int init(T* memory, std::size_t size, const OptionsIn* options_in, std::uint32_t tag,
+         int (*read_options)(const OptionsIn*, Options&)) noexcept {
+  return guarded([&] {
+    int r = check_placement<T>(memory, size);
+    Options options;
+    if (r == G7231_OK) r = read_options(options_in, options);
+    if (r == G7231_OK) place<T>(memory, options, tag);
+    return r;
+  });
+}
+
 template <class T>
 void destroy(T* handle, std::uint32_t tag) noexcept {
   if (check_handle(handle, tag) != G7231_OK) return;
@@ -222,13 +234,7 @@ void g7231_encoder_options_init(g7231_encoder_options* options) {
 size_t g7231_encoder_get_size(void) { return sizeof(g7231_encoder); }
 
 int g7231_encoder_init(g7231_encoder* encoder, size_t size, const g7231_encoder_options* options) {
-  return guarded([&] {
-    int r = check_placement<g7231_encoder>(encoder, size);
-    g7231::EncoderOptions o;
-    if (r == G7231_OK) r = encoder_options(options, o);
-    if (r == G7231_OK) place<g7231_encoder>(encoder, o, kEncoderTag);
-    return r;
-  });
+  return init(encoder, size, options, kEncoderTag, &encoder_options);
 }
 
 g7231_encoder* g7231_encoder_create(const g7231_encoder_options* options, int* error) {
@@ -278,13 +284,7 @@ void g7231_decoder_options_init(g7231_decoder_options* options) {
 size_t g7231_decoder_get_size(void) { return sizeof(g7231_decoder); }
 
 int g7231_decoder_init(g7231_decoder* decoder, size_t size, const g7231_decoder_options* options) {
-  return guarded([&] {
-    int r = check_placement<g7231_decoder>(decoder, size);
-    g7231::DecoderOptions o;
-    if (r == G7231_OK) r = decoder_options(options, o);
-    if (r == G7231_OK) place<g7231_decoder>(decoder, o, kDecoderTag);
-    return r;
-  });
+  return init(decoder, size, options, kDecoderTag, &decoder_options);
 }
 
 g7231_decoder* g7231_decoder_create(const g7231_decoder_options* options, int* error) {
