@@ -35,17 +35,21 @@ std::optional<std::vector<FrameRef>> split_packed(std::span<const std::uint8_t> 
   return frames;
 }
 
+enum class RecordFit { no, full, padded };
+
 // Whether every record of the given length holds one frame followed only by zero bytes, the length
-// dividing the file.
-bool holds_records(std::span<const std::uint8_t> bytes, std::size_t record) {
-  if (bytes.size() % record != 0) return false;
+// dividing the file; padded when at least one frame is shorter than its record.
+RecordFit fit_records(std::span<const std::uint8_t> bytes, std::size_t record) {
+  if (bytes.size() % record != 0) return RecordFit::no;
+  RecordFit fit = RecordFit::full;
   for (std::size_t at = 0; at < bytes.size(); at += record) {
     const std::size_t size = natural_size(bytes[at]);
-    if (size > record) return false;
+    if (size > record) return RecordFit::no;
     const auto rest = bytes.subspan(at + size, record - size);
-    if (std::any_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b != 0; })) return false;
+    if (std::any_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b != 0; })) return RecordFit::no;
+    if (size < record) fit = RecordFit::padded;
   }
-  return true;
+  return fit;
 }
 
 std::vector<FrameRef> split_records(std::span<const std::uint8_t> bytes, std::size_t record) {
@@ -54,40 +58,15 @@ std::vector<FrameRef> split_records(std::span<const std::uint8_t> bytes, std::si
   return frames;
 }
 
-// The record length of a file read as records whatever it holds: the one whose checks pass, else the one
-// that the first speech frame's rate fills.
+// The record length of a file read as records whatever it holds.
 std::size_t choose_record_bytes(std::span<const std::uint8_t> bytes) {
-  if (holds_records(bytes, kLowRateRecordBytes)) return kLowRateRecordBytes;
-  if (holds_records(bytes, kHighRateRecordBytes)) return kHighRateRecordBytes;
-  for (std::size_t at = 0; at < bytes.size(); at += kLowRateRecordBytes) {
-    const FrameType t = frame_type_of(bytes[at]);
-    if (t == FrameType::active_high_rate) return kHighRateRecordBytes;
-    if (t == FrameType::active_low_rate) return kLowRateRecordBytes;
+  for (std::size_t record : {kLowRateRecordBytes, kHighRateRecordBytes}) {
+    if (fit_records(bytes, record) != RecordFit::no) return record;
   }
-  return kLowRateRecordBytes;
-}
-
-bool same_frames(std::span<const std::uint8_t> bytes, const std::vector<FrameRef>& a, const std::vector<FrameRef>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const std::size_t n = natural_size(bytes[a[i].offset]);
-    if (!std::equal(bytes.begin() + static_cast<std::ptrdiff_t>(a[i].offset),
-                    bytes.begin() + static_cast<std::ptrdiff_t>(a[i].offset + n),
-                    bytes.begin() + static_cast<std::ptrdiff_t>(b[i].offset))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-struct Reading {
-  StreamFormat format;
-  std::size_t record_bytes;
-  std::vector<FrameRef> frames;
-};
-
-std::string describe(const Reading& r) {
-  return r.format == StreamFormat::packed ? "packed frames" : "records of " + std::to_string(r.record_bytes) + " bytes";
+  const bool low = bytes.size() % kLowRateRecordBytes == 0;
+  const bool high = bytes.size() % kHighRateRecordBytes == 0;
+  if (low != high) return low ? kLowRateRecordBytes : kHighRateRecordBytes;
+  return frame_type_of(bytes[0]) == FrameType::active_high_rate ? kHighRateRecordBytes : kLowRateRecordBytes;
 }
 
 std::vector<std::uint8_t> read_whole(const std::string& path, const std::string& name) {
@@ -125,7 +104,7 @@ StreamFormat parse_stream_format(const std::string& name) {
 }
 
 std::string FrameStream::layout() const {
-  return describe({format, record_bytes, {}});
+  return format == StreamFormat::packed ? "packed frames" : "records of " + std::to_string(record_bytes) + " bytes";
 }
 
 FrameStream split_frame_stream(std::vector<std::uint8_t> bytes, StreamFormat format, const std::string& name) {
@@ -134,24 +113,22 @@ FrameStream split_frame_stream(std::vector<std::uint8_t> bytes, StreamFormat for
   s.bytes = std::move(bytes);
   const std::span<const std::uint8_t> b(s.bytes);
   if (format == StreamFormat::automatic) {
-    std::vector<Reading> readings;
-    if (auto packed = split_packed(b, true)) readings.push_back({StreamFormat::packed, 0, std::move(*packed)});
     for (std::size_t record : {kLowRateRecordBytes, kHighRateRecordBytes}) {
-      if (holds_records(b, record)) readings.push_back({StreamFormat::records, record, split_records(b, record)});
-    }
-    if (readings.empty()) {
-      throw Failure(about(name, "is neither a stream of packed frames nor a file of 20- or 24-byte records "
-                                "(use --format to decode it anyway)"));
-    }
-    for (std::size_t i = 1; i < readings.size(); ++i) {
-      if (!same_frames(b, readings[0].frames, readings[i].frames)) {
-        throw Failure(about(name, "could be " + describe(readings[0]) + " or " + describe(readings[i]) +
-                                      "; say which with --format"));
+      if (s.frames.empty() && fit_records(b, record) == RecordFit::padded) {
+        s.format = StreamFormat::records;
+        s.record_bytes = record;
+        s.frames = split_records(b, record);
       }
     }
-    s.format = readings[0].format;
-    s.record_bytes = readings[0].record_bytes;
-    s.frames = std::move(readings[0].frames);
+    if (s.frames.empty()) {
+      auto packed = split_packed(b, true);
+      if (!packed) {
+        throw Failure(about(name, "is neither a stream of packed frames nor a file of 20- or 24-byte records "
+                                  "(use --format to decode it anyway)"));
+      }
+      s.format = StreamFormat::packed;
+      s.frames = std::move(*packed);
+    }
   } else if (format == StreamFormat::packed) {
     s.format = StreamFormat::packed;
     s.frames = std::move(*split_packed(b, false));

@@ -5,10 +5,14 @@
 // records: one fixed record per frame, 20 bytes (5.3 kbit/s, as g7231enc writes) or 24 bytes (6.3 kbit/s);
 //          a shorter frame is followed by zero bytes up to the record's end.
 //
-// Telling them apart: a file is taken as records of 20 (or 24) bytes when its length is a multiple of 20
-// (24) and every record holds one frame followed only by zero bytes; it is taken as packed when its frames,
-// each at its natural length, end exactly at the end of the file. A file that fits one reading, or several
-// that give the same frames, is read that way; otherwise the caller is asked to name the layout.
+// Telling them apart: a file is read as records of 20 (or 24) bytes when its length is a multiple of 20
+// (24), every record holds one frame followed only by zero bytes, and at least one frame is shorter than
+// its record; otherwise as packed frames when its frames, each at its natural length, end exactly at the
+// end of the file. (Frames that all fill their records read the same either way.) The two record lengths
+// never both fit one file. A packed stream passes the records check only by holding runs of zero bytes
+// up to every record boundary, which coded frames do not; a file of records, on the other hand, may well
+// also walk as packed frames by chance, so the records check comes first. A file that fits neither (a
+// packed stream cut short, say) is refused, and can still be read with its layout named.
 #pragma once
 
 #include <cstddef>
@@ -51,8 +55,9 @@ struct FrameStream {
 };
 
 // Splits the bytes of a frame file into frames. automatic applies the rule above; packed and records read
-// the file that way whatever it holds (a record size is then chosen by the same checks, or by the rate of
-// the first speech frame). Throws Failure, naming `name`, for an empty file or one the rule cannot place.
+// the file that way whatever it holds (for records, the record length that passes the check, else the
+// one that divides the file, else 24 when the first frame is at 6.3 kbit/s and 20 otherwise). Throws
+// Failure, naming `name`, for an empty file or one the rule cannot place.
 FrameStream split_frame_stream(std::vector<std::uint8_t> bytes, StreamFormat format, const std::string& name);
 
 // Reads a whole frame file ("-": standard input) and splits it.
