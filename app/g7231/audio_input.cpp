@@ -12,6 +12,7 @@
 #include "app/g7231/console.h"
 #include "app/g7231/pcm_conversion.h"
 #include "app/g7231/resampler.h"
+#include "app/g7231/sndfile_open.h"
 
 namespace g7231::app {
 namespace {
@@ -111,22 +112,24 @@ void AudioReader::Impl::open(const std::string& path, bool raw) {
     info.channels = 1;
     info.format = SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
   }
+  std::string reason;
   if (path == "-") {
     struct stat st {};
     const bool seekable = fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode);
     if (raw || seekable) {
-      file = sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE);
+      file = open_sndfile([&] { return sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE); }, reason);
     } else {
       memory.bytes = read_all_of_standard_input();
-      file = sf_open_virtual(&memory_io, SFM_READ, &info, &memory);
+      file = open_sndfile([&] { return sf_open_virtual(&memory_io, SFM_READ, &info, &memory); }, reason);
     }
   } else {
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw Failure(about(name, "is a directory"));
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) throw Failure(about(name, "is empty"));
-    file = sf_open(path.c_str(), SFM_READ, &info);
+    const bool exists = stat(path.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) throw Failure(about(name, "is a directory"));
+    if (exists && S_ISREG(st.st_mode) && st.st_size == 0) throw Failure(about(name, "is empty"));
+    file = open_sndfile([&] { return sf_open(path.c_str(), SFM_READ, &info); }, reason);
   }
-  if (file == nullptr) throw Failure(about(name, sf_strerror(nullptr)));
+  if (file == nullptr) throw Failure(about(name, reason));
   if (info.samplerate <= 0 || info.channels <= 0) {
     throw Failure(about(name, "holds no audio (no sample rate or no channels)"));
   }
@@ -195,7 +198,8 @@ std::size_t AudioReader::read(std::span<std::int16_t> out) {
       continue;
     }
     const std::size_t n = std::min(out.size() - done, m.pending.size() - m.pending_pos);
-    std::copy_n(m.pending.begin() + static_cast<std::ptrdiff_t>(m.pending_pos), n, out.begin() + static_cast<std::ptrdiff_t>(done));
+    std::copy_n(m.pending.begin() + static_cast<std::ptrdiff_t>(m.pending_pos), n,
+                out.begin() + static_cast<std::ptrdiff_t>(done));
     m.pending_pos += n;
     done += n;
   }

@@ -9,6 +9,7 @@
 #include "app/g7231/console.h"
 #include "app/g7231/pcm_conversion.h"
 #include "app/g7231/resampler.h"
+#include "app/g7231/sndfile_open.h"
 
 namespace g7231::app {
 namespace {
@@ -59,8 +60,9 @@ AudioWriter::AudioWriter(OutputFile& file, AudioContainer container, int rate) :
   info.channels = 1;
   info.format = container == AudioContainer::wav ? (SF_FORMAT_WAV | SF_FORMAT_PCM_16)
                                                  : (SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE);
-  impl_->file = sf_open_fd(file.fd(), SFM_WRITE, &info, SF_FALSE);
-  if (impl_->file == nullptr) throw Failure(about(file.name(), std::string("cannot write: ") + sf_strerror(nullptr)));
+  std::string reason;
+  impl_->file = open_sndfile([&] { return sf_open_fd(file.fd(), SFM_WRITE, &info, SF_FALSE); }, reason);
+  if (impl_->file == nullptr) throw Failure(about(file.name(), "cannot write: " + reason));
   if (rate != kRate) impl_->resampler = std::make_unique<Resampler>(kRate, rate);
 }
 

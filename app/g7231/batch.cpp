@@ -33,8 +33,7 @@ std::optional<double> code_reporting(const std::string& in, const std::string& o
 
 unsigned default_jobs() { return std::max(1U, std::thread::hardware_concurrency()); }
 
-int run_batch(const FileArguments& args, const std::string& extension, Console& console,
-              const CodeOneFile& code_one) {
+int run_batch(const FileArguments& args, Console& console, const CodeOneFile& code_one) {
   const std::vector<std::string>& inputs = args.files;
   if (std::find(inputs.begin(), inputs.end(), "-") != inputs.end()) {
     console.error("standard input cannot be part of a batch; name the files");
@@ -52,7 +51,7 @@ int run_batch(const FileArguments& args, const std::string& extension, Console& 
   std::vector<bool> runnable;
   std::map<std::string, std::string> first_input_of;
   for (const std::string& in : inputs) {
-    outputs.push_back(batch_output_name(args.output_dir, in, extension));
+    outputs.push_back(batch_output_name(args.output_dir, in, args.batch_extension));
     const auto [it, fresh] = first_input_of.emplace(outputs.back(), in);
     if (!fresh) console.error(about(in, "its output " + outputs.back() + " is already that of " + it->second));
     runnable.push_back(fresh);
@@ -92,7 +91,11 @@ int run_batch(const FileArguments& args, const std::string& extension, Console& 
 
 }  // namespace
 
-void add_file_arguments(CLI::App& command, FileArguments& args) {
+void add_file_arguments(CLI::App& command, FileArguments& args, const std::string& batch_extension) {
+  args.batch_extension = batch_extension;
+  const std::string name = "g7231 " + command.get_name();
+  command.footer("Usage forms:\n  " + name + " [options] IN OUT\n  " + name +
+                 " [options] -o DIR FILE...   (each FILE into DIR/NAME" + batch_extension + ")");
   command.add_option("FILES", args.files, "IN OUT (\"-\": standard input or output), or with -o the input files")
       ->required()
       ->type_name("");
@@ -108,10 +111,9 @@ std::string batch_output_name(const std::string& output_dir, const std::string& 
   return (fs::path(output_dir) / fs::path(input).stem()).string() + extension;
 }
 
-int run_files(const FileArguments& args, const std::string& batch_extension, const GlobalOptions& global,
-              const CodeOneFile& code_one) {
+int run_files(const FileArguments& args, const GlobalOptions& global, const CodeOneFile& code_one) {
   Console console(global.quiet);
-  if (!args.output_dir.empty()) return run_batch(args, batch_extension, console, code_one);
+  if (!args.output_dir.empty()) return run_batch(args, console, code_one);
   if (args.files.size() != 2) {
     console.error("expected IN and OUT, or -o DIR and the input files (see --help)");
     return kExitUsage;

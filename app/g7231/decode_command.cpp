@@ -72,7 +72,7 @@ class DecodeCommand : public Command {
     cmd.add_option("--out-rate", out_rate_, "Sample rate of the output in Hz (converted from 8000 with libsoxr)")
         ->check(CLI::Range(1000, 384000).description(""))
         ->type_name("HZ");
-    add_file_arguments(cmd, files_);
+    add_file_arguments(cmd, files_, ".wav");
   }
 
   int run(const GlobalOptions& global) override {
@@ -80,7 +80,7 @@ class DecodeCommand : public Command {
     settings.format = parse_stream_format(format_);
     settings.postfilter = !no_postfilter_;
     settings.out_rate = out_rate_;
-    return run_files(files_, ".wav", global,
+    return run_files(files_, global,
                      [settings](const std::string& in, const std::string& out, Console& console, bool progress) {
                        return decode_file(settings, in, out, console, progress);
                      });
@@ -97,10 +97,6 @@ class DecodeCommand : public Command {
 
 CommandEntry add_decode_command(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("decode", "Decode frames into speech (WAV when OUT ends in .wav, else raw PCM)");
-  cmd->footer(
-      "Usage forms:\n"
-      "  g7231 decode [options] IN OUT\n"
-      "  g7231 decode [options] -o DIR FILE...   (each FILE into DIR/NAME.wav)");
   return {cmd, std::make_unique<DecodeCommand>(*cmd)};
 }
 

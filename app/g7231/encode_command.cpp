@@ -86,7 +86,7 @@ class EncodeCommand : public Command {
         ->default_str("packed")
         ->type_name("packed|records");
     cmd.add_flag("--raw", raw_, "IN is raw 16-bit little-endian PCM at 8 kHz (implied by .raw and .pcm)");
-    add_file_arguments(cmd, files_);
+    add_file_arguments(cmd, files_, ".g723");
   }
 
   int run(const GlobalOptions& global) override {
@@ -96,7 +96,7 @@ class EncodeCommand : public Command {
     settings.encoder.highpass = !no_highpass_;
     settings.format = format_ == "records" ? StreamFormat::records : StreamFormat::packed;
     settings.raw = raw_;
-    return run_files(files_, ".g723", global,
+    return run_files(files_, global,
                      [settings](const std::string& in, const std::string& out, Console& console, bool progress) {
                        return encode_file(settings, in, out, console, progress);
                      });
@@ -115,10 +115,6 @@ class EncodeCommand : public Command {
 
 CommandEntry add_encode_command(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("encode", "Code audio files (any rate, any channels) into frames");
-  cmd->footer(
-      "Usage forms:\n"
-      "  g7231 encode [options] IN OUT\n"
-      "  g7231 encode [options] -o DIR FILE...   (each FILE into DIR/NAME.g723)");
   return {cmd, std::make_unique<EncodeCommand>(*cmd)};
 }
 

@@ -159,7 +159,9 @@ std::string frame_line(std::size_t index, const FrameInfo& f) {
     char rest[128];
     std::snprintf(rest, sizeof rest, "  lags %3d %3d %3d %3d  gains", lags[0], lags[1], lags[2], lags[3]);
     line += rest;
-    for (const SubframeParams& sub : p.sub) line += " " + std::to_string(sub.acb_gain_index) + "/" + std::to_string(sub.fcb_gain_index);
+    for (const SubframeParams& sub : p.sub) {
+      line += " " + std::to_string(sub.acb_gain_index) + "/" + std::to_string(sub.fcb_gain_index);
+    }
   }
   if (f.verdict == Verdict::invalid) line += std::string("  ") + f.unpacked.fault;
   return line;
@@ -176,7 +178,8 @@ void print_text(const std::string& name, const FrameStream& stream, const Summar
               count(s, Verdict::active_high_rate), count(s, Verdict::active_low_rate), count(s, Verdict::sid),
               count(s, Verdict::untransmitted));
   if (count(s, Verdict::invalid) + count(s, Verdict::cut_short) > 0) {
-    std::printf("damaged         %zu invalid, %zu cut short\n", count(s, Verdict::invalid), count(s, Verdict::cut_short));
+    std::printf("damaged         %zu invalid, %zu cut short\n", count(s, Verdict::invalid),
+                count(s, Verdict::cut_short));
   }
   std::printf("bit rate        %.2f kbit/s mean, %.2f kbit/s peak\n", mean_bit_rate(s) / 1000.0,
               peak_bit_rate(s) / 1000.0);

@@ -136,7 +136,8 @@ TEST_F(EncodeDecode, DecoderTellsPackedStreamsFromRecords) {
   for (const std::string rate : {"5.3", "6.3"}) {
     SCOPED_TRACE(rate);
     ASSERT_EQ(run({"encode", "--rate", rate, path("speech.raw"), path("packed.g723")}).status, 0);
-    ASSERT_EQ(run({"encode", "--rate", rate, "--format", "records", path("speech.raw"), path("records.g723")}).status, 0);
+    ASSERT_EQ(run({"encode", "--rate", rate, "--format", "records", path("speech.raw"), path("records.g723")}).status,
+              0);
     ASSERT_EQ(run({"decode", path("packed.g723"), path("packed.pcm")}).status, 0);
     const Outcome r = run({"decode", path("records.g723"), path("records.pcm")});
     ASSERT_EQ(r.status, 0) << r.err;

@@ -125,7 +125,8 @@ inline std::vector<std::uint8_t> library_packed(std::vector<std::int16_t> speech
     std::array<std::int16_t, kFrameSamples> samples{};
     std::copy_n(speech.begin() + static_cast<std::ptrdiff_t>(at), kFrameSamples, samples.begin());
     encode_frame(enc, samples, frame);
-    packed.insert(packed.end(), frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(frame_bytes(frame_type_of(frame[0]))));
+    const auto size = static_cast<std::ptrdiff_t>(frame_bytes(frame_type_of(frame[0])));
+    packed.insert(packed.end(), frame.begin(), frame.begin() + size);
   }
   destroy_encoder(enc);
   return packed;
