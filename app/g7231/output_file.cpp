@@ -92,6 +92,8 @@ OutputFile::OutputFile(const std::string& path) : name_(display_name(path, true)
     if (fd_ < 0) throw Failure(about(name_, system_reason()));
     return;
   }
+  // Replacing a file by renaming would pass over its write protection: honour it as writing in place would.
+  if (exists && access(path.c_str(), W_OK) != 0) throw Failure(about(name_, "cannot write: " + system_reason()));
   std::error_code ec;
   target_ = exists ? fs::canonical(path, ec).string() : path;
   if (ec) target_ = path;
