@@ -13,7 +13,6 @@
 namespace g7231::app {
 namespace {
 
-constexpr double kFrameSeconds = 0.030;
 constexpr int kSpeechRate = 8000;
 
 struct DecodeSettings {

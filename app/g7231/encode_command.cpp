@@ -13,8 +13,6 @@
 namespace g7231::app {
 namespace {
 
-constexpr double kFrameSeconds = 0.030;
-
 struct EncodeSettings {
   EncoderOptions encoder;
   StreamFormat format = StreamFormat::packed;

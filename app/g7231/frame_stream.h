@@ -31,6 +31,9 @@ enum class StreamFormat { automatic, packed, records };
 // "packed", "records", anything else ("auto"): automatic.
 StreamFormat parse_stream_format(const std::string& name);
 
+// The length of one frame of speech.
+inline constexpr double kFrameSeconds = 0.030;
+
 // The record lengths of the records layout.
 inline constexpr std::size_t kLowRateRecordBytes = 20;
 inline constexpr std::size_t kHighRateRecordBytes = 24;

@@ -16,8 +16,6 @@
 namespace g7231::app {
 namespace {
 
-constexpr double kFrameSeconds = 0.030;
-
 // What each frame of the file turned out to be.
 enum class Verdict { active_high_rate, active_low_rate, sid, untransmitted, invalid, cut_short };
 
