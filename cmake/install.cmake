@@ -30,9 +30,17 @@ install(FILES ${PROJECT_BINARY_DIR}/g7231.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}
 
 # The programs, and every man page kept beside them in app/ (NAME.SECTION), each in its section.
 set(G7231_PROGRAMS g7231enc g7231dec)
+if(TARGET g7231_app)
+  list(APPEND G7231_PROGRAMS g7231_app)
+endif()
 install(TARGETS ${G7231_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
 file(GLOB_RECURSE G7231_MAN_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/app/*.[1-8])
 foreach(page IN LISTS G7231_MAN_PAGES)
+  # A page whose title line names a version must name the project's.
+  file(STRINGS ${page} title REGEX "^\\.TH")
+  if(title MATCHES " [0-9]+\\.[0-9]+\\.[0-9]+" AND NOT title MATCHES " ${PROJECT_VERSION}\"")
+    message(FATAL_ERROR "${page}: its title line names another version than ${PROJECT_VERSION}: ${title}")
+  endif()
   string(REGEX REPLACE "^.*\\.([1-8])$" "\\1" section ${page})
   install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT programs)
 endforeach()
