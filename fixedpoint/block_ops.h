@@ -7,6 +7,7 @@
 // The instrumented build always runs the chain, so that every operator is counted.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -15,8 +16,9 @@
 
 namespace fx {
 
-// Whether the exact fast paths are taken (not in the instrumented build, which counts every operator).
-#if defined(G7231_FX_TRACE)
+// Whether the exact fast paths are taken: not in the instrumented build, which counts every operator, nor
+// in the operator-by-operator build (G7231_FAST_PATHS=OFF) that the equivalence test compares against.
+#if defined(G7231_FX_TRACE) || defined(G7231_NO_FAST_PATHS)
 inline constexpr bool kExactFastPaths = false;
 #else
 inline constexpr bool kExactFastPaths = true;
@@ -34,6 +36,36 @@ inline std::int64_t sum_of_squares(std::span<const std::int16_t> a) noexcept {
 constexpr bool products_within(std::int64_t squares_a, std::int64_t squares_b, std::int64_t limit = kMax32) noexcept {
   return kExactFastPaths &&
          static_cast<__int128>(4) * squares_a * squares_b <= static_cast<__int128>(limit) * limit;
+}
+
+// sum(|c[i]|) over a block: a chain of mac32/msu32 steps with these coefficients, on values of magnitude at
+// most m, moves its accumulator by at most 2 m sum(|c|).
+inline std::int64_t sum_of_magnitudes(std::span<const std::int16_t> c) noexcept {
+  std::int64_t s = 0;
+  for (std::int16_t v : c) s += v < 0 ? -std::int32_t{v} : std::int32_t{v};
+  return s;
+}
+
+// max(|v[i]|) over a block, 0 for an empty one.
+inline std::int32_t largest_magnitude(std::span<const std::int16_t> v) noexcept {
+  std::int32_t m = 0;
+  for (std::int16_t x : v) m = std::max(m, x < 0 ? -std::int32_t{x} : std::int32_t{x});
+  return m;
+}
+
+// True when a chain of saturating steps that starts within +-start and moves its accumulator by at most
+// swing in all keeps every partial sum in the 32-bit range, so that plain sums give its exact value. The
+// bound also excludes the one saturating product, 2 (-32768)^2 = 2^31.
+constexpr bool chain_within(std::int64_t start, std::int64_t swing) noexcept {
+  return kExactFastPaths && start + swing <= kMax32;
+}
+
+// sum(a[i] * b[i]) in plain 32-bit arithmetic, for callers that have bounded it.
+template <std::size_t N>
+inline std::int32_t plain_dot(const std::int16_t* a, const std::int16_t* b) noexcept {
+  std::int32_t s = 0;
+  for (std::size_t i = 0; i < N; ++i) s += std::int32_t{a[i]} * b[i];
+  return s;
 }
 
 // mac32 accumulated from 0 over a[i] * b[i] in increasing i, given the sums of squares of a and b.

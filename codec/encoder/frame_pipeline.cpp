@@ -86,14 +86,14 @@ void encode_active_path(G7231Encoder& enc, std::span<std::int16_t, kFrameSamples
     const auto wf = weighting_set(w.weighting, i);
     SubframeParams& sub = params.sub[i];
 
-    compute_impulse_response(response, a, wf, shaping[i]);
-    subtract_ringing(target, a, wf, mem, shaping[i]);
+    compute_impulse_response(response, a, wf, shaping[i], *enc.kernels);
+    subtract_ringing(target, a, wf, mem, shaping[i], *enc.kernels);
     search_adaptive_codebook(target, response, enc, params, i);
     search_fixed_codebook(target, response, enc, params, i);
     complete_subframe_excitation(target, enc.excitation_history, params.olp_lag[i / 2], sub.lag_delta,
                                  sub.acb_gain_index, low_rate);
     update_taming_error(enc.taming_error, params.olp_lag[i / 2], sub.lag_delta, sub.acb_gain_index, low_rate);
-    update_filter_memories(target, a, wf, mem);
+    update_filter_memories(target, a, wf, mem, *enc.kernels);
   }
 
   enc.cng.prev_frame_kind = static_cast<std::int16_t>(FrameKind::active);
@@ -111,7 +111,8 @@ void encode_inactive_path(G7231Encoder& enc, std::span<std::int16_t, kFrameSampl
     const SubframeParams& sub = w.params.sub[i];
     update_taming_error(enc.taming_error, w.params.olp_lag[i / 2], sub.lag_delta, sub.acb_gain_index,
                         enc.low_rate != 0);
-    update_filter_memories(subframe(frame, i), lpc_set(w.quantised_lpc, i), weighting_set(w.weighting, i), mem);
+    update_filter_memories(subframe(frame, i), lpc_set(w.quantised_lpc, i), weighting_set(w.weighting, i), mem,
+                           *enc.kernels);
   }
 }
 
