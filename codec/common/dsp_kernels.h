@@ -50,6 +50,16 @@ struct CascadeWork {
   std::array<std::int16_t, kHistorySamples + kSubframeSamples> shaping{};
 };
 
+// A subframe vector padded to 64 values (the last four zero), 32-byte aligned for the vector kernels.
+using PaddedVector = std::array<std::int16_t, 64>;
+
+// The best gain entry found so far by the pitch-gain search: its criterion and index.
+struct GainSearchBest {
+  std::int32_t criterion = 0;
+  std::size_t entry = 0;
+  bool found = false;  // an entry of the searched table beat the criterion it started from
+};
+
 struct DspKernels {
   SimdLevel level;
 
@@ -60,6 +70,24 @@ struct DspKernels {
   void (*filter_cascade)(CascadeMode mode, std::span<std::int16_t, kSubframeSamples> io,
                          std::span<const std::int16_t, kLpcOrder> a, std::span<const std::int16_t, 2 * kLpcOrder> w,
                          CascadeWork& work, std::int16_t lag, std::int16_t gain);
+
+  // out[n] = sum over k <= n of seg[k] * h[n - k], n = 0..59, in plain 32-bit arithmetic. Only for inputs
+  // whose sums of squares bound every partial sum: 4 sum(seg^2) sum(h^2) <= (2^31 - 1)^2.
+  void (*convolve)(std::span<const std::int16_t, kSubframeSamples> seg, std::span<const std::int16_t, kSubframeSamples> h,
+                   std::span<std::int32_t, kSubframeSamples> out);
+
+  // The 20 correlations of one pitch candidate, in the order of a gain entry's values: buf is the lagged
+  // excitation (64 values), h the impulse response (h[0] = 8192) with its sum of squares, x the target
+  // (padded) with its sum of squares.
+  void (*pitch_candidate_correlations)(std::span<const std::int16_t, kSubframeSamples + 4> buf,
+                                       std::span<const std::int16_t, kSubframeSamples> h, std::int64_t h_squares,
+                                       const PaddedVector& x, std::int64_t x_squares, std::span<std::int32_t, 20> c);
+
+  // Entries 0..count-1 of a pitch-gain table (20 values each; squares[e] the sum of squares of entry e):
+  // the criterion of entry e is the saturating sum of g[i] * entry[i] (add32 of shr32(mult32_16x16, 1)).
+  // An entry replaces best only with a strictly greater criterion, so the first of equal entries stays.
+  void (*pitch_gain_search)(std::span<const std::int16_t, 20> g, const std::int16_t* table,
+                            const std::int64_t* squares, std::size_t count, GainSearchBest& best);
 };
 
 // The kernels of a level; an unavailable level gives the scalar kernels, best the best available.
