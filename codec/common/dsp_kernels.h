@@ -12,6 +12,7 @@
 #include <span>
 
 #include "codec/common/constants.h"
+#include "codec/common/fixed_codebook_excitation.h"
 
 namespace g7231 {
 
@@ -60,6 +61,27 @@ struct GainSearchBest {
   bool found = false;  // an entry of the searched table beat the criterion it started from
 };
 
+inline constexpr std::size_t kAcelpSearchFrame = 64;  // positions 60..63 lie outside the subframe
+
+// Correlations of the prepared impulse response between even-grid pulse positions: the four diagonal
+// blocks D0..D3, then the cross blocks C01, C02, C03, C12, C13, C23 (row = index on the lower track).
+struct AcelpCorrMatrix {
+  using Block = std::array<std::array<std::int16_t, kAcelpTrackPositions>, kAcelpTrackPositions>;
+  std::array<std::array<std::int16_t, kAcelpTrackPositions>, kAcelpTracks> diag{};
+  std::array<Block, 6> cross{};
+
+  // Cab for tracks a < b.
+  Block& block(std::size_t a, std::size_t b) { return cross[a == 0 ? b - 1 : a + b]; }
+  const Block& block(std::size_t a, std::size_t b) const { return cross[a == 0 ? b - 1 : a + b]; }
+};
+static_assert(sizeof(AcelpCorrMatrix) == 416 * sizeof(std::int16_t));
+
+// The pulses the ACELP search keeps: four even-grid positions, one per track, and the grid (0 or 1).
+struct AcelpChoice {
+  std::array<std::int16_t, kAcelpTracks> positions = {0, 2, 4, 6};
+  std::int16_t grid = 0;
+};
+
 struct DspKernels {
   SimdLevel level;
 
@@ -88,6 +110,16 @@ struct DspKernels {
   // An entry replaces best only with a strictly greater criterion, so the first of equal entries stays.
   void (*pitch_gain_search)(std::span<const std::int16_t, 20> g, const std::int16_t* table,
                             const std::int64_t* squares, std::size_t count, GainSearchBest& best);
+
+  // The ACELP correlation matrix from the normalised response p (4 zeros, then the 60 samples): every
+  // entry the extract_high of a mac32 accumulation of p[m] p[m + |u - v|] over m <= 63 - max(u, v).
+  void (*acelp_correlations)(std::span<const std::int16_t, kAcelpSearchFrame> p, AcelpCorrMatrix& matrix);
+
+  // The budgeted depth-first search over the four tracks, on the sign-corrected target d and the
+  // sign-adjusted matrix: the fourth track only for three-pulse sums above thr, one unit of budget per
+  // fourth-track loop, the search ending when the budget reaches 0. The first best candidate is kept.
+  void (*acelp_search)(std::span<const std::int16_t, kAcelpSearchFrame> d, const AcelpCorrMatrix& matrix,
+                       std::int16_t thr, std::int16_t& budget, AcelpChoice& choice);
 };
 
 // The kernels of a level; an unavailable level gives the scalar kernels, best the best available.
