@@ -55,6 +55,8 @@ SimdLevel best_simd_level() {
 }
 
 const DspKernels& dsp_kernels(SimdLevel level) {
+  // The operator-by-operator and instrumented builds run every step through the saturating operators.
+  if (!fx::kExactFastPaths) return kScalarKernels;
   if (level == SimdLevel::best) level = best_simd_level();
   if (!simd_level_available(level)) return kScalarKernels;
   switch (level) {
