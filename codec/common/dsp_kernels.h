@@ -93,6 +93,13 @@ struct DspKernels {
                          std::span<const std::int16_t, kLpcOrder> a, std::span<const std::int16_t, 2 * kLpcOrder> w,
                          CascadeWork& work, std::int16_t lag, std::int16_t gain);
 
+  // The formant weighting filter over a frame, in place: per subframe s, numerator coef[20s .. 20s + 9] on
+  // the past inputs (fir_mem) and denominator coef[20s + 10 .. 20s + 19] on the past outputs (iir_mem),
+  // memories most recent first and carried on.
+  void (*formant_weighting)(std::span<std::int16_t, kFrameSamples> frame,
+                            std::span<const std::int16_t, kSubframes * 2 * kLpcOrder> coef,
+                            std::span<std::int16_t, kLpcOrder> fir_mem, std::span<std::int16_t, kLpcOrder> iir_mem);
+
   // out[n] = sum over k <= n of seg[k] * h[n - k], n = 0..59, in plain 32-bit arithmetic. Only for inputs
   // whose sums of squares bound every partial sum: 4 sum(seg^2) sum(h^2) <= (2^31 - 1)^2.
   void (*convolve)(std::span<const std::int16_t, kSubframeSamples> seg, std::span<const std::int16_t, kSubframeSamples> h,

@@ -136,7 +136,7 @@ void encode_frame_pipeline(G7231Encoder& enc, std::span<std::int16_t, kFrameSamp
   // From here on the frame lags the input by one subframe.
   shift_analysis_history(enc.analysis_history, frame);
   weighting_filter_coefficients(w.weighting, w.lpc);
-  apply_formant_weighting(frame, w.weighting, enc.formant_fir_mem, enc.formant_iir_mem);
+  apply_formant_weighting(frame, w.weighting, enc.formant_fir_mem, enc.formant_iir_mem, *enc.kernels);
 
   build_pitch_buffer(w.pitch, enc.weighted_history, frame);
   normalize_block(w.pitch);
