@@ -60,6 +60,28 @@ constexpr bool chain_within(std::int64_t start, std::int64_t swing) noexcept {
   return kExactFastPaths && start + swing <= kMax32;
 }
 
+// round32_to16(mac32(deposit_high(p), b, v)), the rounded sum of a 16-bit value and a Q15 product, as
+// saturate16(p + ((b v + 2^14) >> 15)). deposit_high(p) is a multiple of 2^16, so the rounding splits into
+// p plus the rounded product; the product's saturation ((-32768)^2) and the sum's saturation both land on
+// the same 16-bit result as the saturation of the formula.
+constexpr std::int16_t mac_round16(std::int16_t p, std::int16_t b, std::int16_t v) noexcept {
+  if (!kExactFastPaths) return round32_to16(mac32(deposit_high(p), b, v));
+  return saturate16(std::int32_t{p} + ((std::int32_t{b} * v + 0x4000) >> 15));
+}
+
+// round32_to16(msu32(deposit_high(p), b, v)) as saturate16(p + ((2^14 - b v) >> 15)), for the same reasons.
+constexpr std::int16_t msu_round16(std::int16_t p, std::int16_t b, std::int16_t v) noexcept {
+  if (!kExactFastPaths) return round32_to16(msu32(deposit_high(p), b, v));
+  return saturate16(std::int32_t{p} + ((0x4000 - std::int32_t{b} * v) >> 15));
+}
+
+// round32_to16(shl32(acc, 2)) as saturate16((acc + 2^13) >> 14): the shift's saturation and the
+// rounding's land on the same 16-bit result.
+constexpr std::int16_t round16_shl2(std::int32_t acc) noexcept {
+  if (!kExactFastPaths) return round32_to16(shl32(acc, 2));
+  return saturate16(static_cast<std::int32_t>((std::int64_t{acc} + 0x2000) >> 14));
+}
+
 // sum(a[i] * b[i]) in plain 32-bit arithmetic, for callers that have bounded it.
 template <std::size_t N>
 inline std::int32_t plain_dot(const std::int16_t* a, const std::int16_t* b) noexcept {
