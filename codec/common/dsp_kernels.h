@@ -105,12 +105,12 @@ struct DspKernels {
   void (*convolve)(std::span<const std::int16_t, kSubframeSamples> seg, std::span<const std::int16_t, kSubframeSamples> h,
                    std::span<std::int32_t, kSubframeSamples> out);
 
-  // The 20 correlations of one pitch candidate, in the order of a gain entry's values: buf is the lagged
-  // excitation (64 values), h the impulse response (h[0] = 8192) with its sum of squares, x the target
-  // (padded) with its sum of squares.
-  void (*pitch_candidate_correlations)(std::span<const std::int16_t, kSubframeSamples + 4> buf,
+  // The 20 correlations of each pitch candidate, in the order of a gain entry's values, 20 per candidate
+  // in c: bufs holds each candidate's lagged excitation (64 values), h is the impulse response
+  // (h[0] = 8192) with its sum of squares, x the target (padded) with its sum of squares.
+  void (*pitch_candidate_correlations)(std::span<const std::array<std::int16_t, kSubframeSamples + 4>> bufs,
                                        std::span<const std::int16_t, kSubframeSamples> h, std::int64_t h_squares,
-                                       const PaddedVector& x, std::int64_t x_squares, std::span<std::int32_t, 20> c);
+                                       const PaddedVector& x, std::int64_t x_squares, std::span<std::int32_t> c);
 
   // Entries 0..count-1 of a pitch-gain table (20 values each; squares[e] the sum of squares of entry e):
   // the criterion of entry e is the saturating sum of g[i] * entry[i] (add32 of shr32(mult32_16x16, 1)).

@@ -78,12 +78,11 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
   const std::int64_t x_squares = sum_of_squares(x);
   const std::int64_t h_squares = sum_of_squares(h);
   std::array<std::int32_t, kCorrelations * kMaxCandidates> c{};
+  std::array<std::array<std::int16_t, kLaggedExcitationSamples>, kMaxCandidates> bufs;
   for (std::size_t j = 0; j < candidates; ++j) {
-    std::array<std::int16_t, kLaggedExcitationSamples> buf;
-    fetch_lagged_excitation(buf, enc.excitation_history, static_cast<std::int16_t>(base + j - 1));
-    kernels.pitch_candidate_correlations(buf, h, h_squares, x, x_squares,
-                                         std::span(c).subspan(kCorrelations * j).first<kCorrelations>());
+    fetch_lagged_excitation(bufs[j], enc.excitation_history, static_cast<std::int16_t>(base + j - 1));
   }
+  kernels.pitch_candidate_correlations(std::span(bufs).first(candidates), h, h_squares, x, x_squares, c);
 
   // Common scaling of every candidate's correlations.
   const std::size_t used = kCorrelations * candidates;
