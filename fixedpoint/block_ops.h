@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 
 #include "fixedpoint/basic_ops.h"
@@ -88,6 +89,16 @@ inline std::int32_t plain_dot(const std::int16_t* a, const std::int16_t* b) noex
   std::int32_t s = 0;
   for (std::size_t i = 0; i < N; ++i) s += std::int32_t{a[i]} * b[i];
   return s;
+}
+
+// The largest sum of squares that products_within(squares_a, it, limit) admits (-1 when the fast paths
+// are off): one division, where a search would otherwise test each candidate's bound.
+inline std::int64_t squares_limit(std::int64_t squares_a, std::int64_t limit = kMax32) noexcept {
+  if (!kExactFastPaths) return -1;
+  constexpr std::int64_t kAll = std::numeric_limits<std::int64_t>::max();
+  if (squares_a == 0) return kAll;
+  const __int128 room = static_cast<__int128>(limit) * limit / (4 * static_cast<__int128>(squares_a));
+  return room > kAll ? kAll : static_cast<std::int64_t>(room);
 }
 
 // mac32 accumulated from 0 over a[i] * b[i] in increasing i, given the sums of squares of a and b.

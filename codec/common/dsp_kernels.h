@@ -100,6 +100,12 @@ struct DspKernels {
                             std::span<const std::int16_t, kSubframes * 2 * kLpcOrder> coef,
                             std::span<std::int16_t, kLpcOrder> fir_mem, std::span<std::int16_t, kLpcOrder> iir_mem);
 
+  // out[i] = sum over j < length of x[j] * y[j - i] for i = 0..count-1 (y stepping back one sample per
+  // output), in plain 32-bit arithmetic that wraps on overflow: callers use only the outputs that a bound
+  // keeps in range. length is a multiple of 8.
+  void (*lagged_correlations)(const std::int16_t* x, const std::int16_t* y, std::size_t length, std::size_t count,
+                              std::int32_t* out);
+
   // out[n] = sum over k <= n of seg[k] * h[n - k], n = 0..59, in plain 32-bit arithmetic. Only for inputs
   // whose sums of squares bound every partial sum: 4 sum(seg^2) sum(h^2) <= (2^31 - 1)^2.
   void (*convolve)(std::span<const std::int16_t, kSubframeSamples> seg, std::span<const std::int16_t, kSubframeSamples> h,

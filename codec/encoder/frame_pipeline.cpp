@@ -141,7 +141,7 @@ void encode_frame_pipeline(G7231Encoder& enc, std::span<std::int16_t, kFrameSamp
   build_pitch_buffer(w.pitch, enc.weighted_history, frame);
   normalize_block(w.pitch);
   for (std::size_t h = 0; h < 2; ++h) {
-    const std::int16_t lag = estimate_open_loop_pitch(w.pitch, kHistorySamples + 2 * kSubframeSamples * h);
+    const std::int16_t lag = estimate_open_loop_pitch(w.pitch, kHistorySamples + 2 * kSubframeSamples * h, *enc.kernels);
     params.olp_lag[h] = lag;
     enc.vad.lag_history[2 + h] = lag;
   }
