@@ -45,7 +45,7 @@ AcelpCode acelp_encode_subframe(std::span<std::int16_t, kSubframeSamples> vector
   apply_sharpening(h, sharpening);
 
   AcelpCorrMatrix matrix = acelp_correlation_matrix(h, kernels);
-  std::array<std::int16_t, kAcelpSearchFrame> d = acelp_backward_target(h, vector);
+  std::array<std::int16_t, kAcelpSearchFrame> d = acelp_backward_target(h, vector, kernels);
   AcelpPulses pulses = acelp_pulse_search(d, matrix, h, budget_carry, kernels);
   const FcbGain gain = quantise_fcb_gain(vector, pulses.filtered);
 
@@ -75,15 +75,18 @@ AcelpCorrMatrix acelp_correlation_matrix(std::span<const std::int16_t, kSubframe
 }
 
 std::array<std::int16_t, kAcelpSearchFrame> acelp_backward_target(std::span<const std::int16_t, kSubframeSamples> h,
-                                                                  std::span<const std::int16_t, kSubframeSamples> x) {
+                                                                  std::span<const std::int16_t, kSubframeSamples> x,
+                                                                  const DspKernels& kernels) {
   std::array<std::int32_t, kSubframeSamples> y{};
   if (products_within(sum_of_squares(x), sum_of_squares(h))) {
-    // No partial sum can saturate: each output is a plain dot product of the target from j on with h.
-    for (std::size_t j = 0; j < kSubframeSamples; ++j) {
-      std::int32_t s = 0;
-      for (std::size_t m = 0; m + j < kSubframeSamples; ++m) s += std::int32_t{x[j + m]} * h[m];
-      y[j] = 2 * s;
-    }
+    // No partial sum can saturate: each output is a plain dot product of the target from j on with h,
+    // sum over i of x[i] hz[i - j] with hz the response between zeros.
+    std::array<std::int16_t, kAcelpSearchFrame> xz{};
+    std::array<std::int16_t, 2 * kAcelpSearchFrame> hz{};
+    std::ranges::copy(x, xz.begin());
+    std::ranges::copy(h, hz.begin() + kAcelpSearchFrame);
+    kernels.lagged_correlations(xz.data(), hz.data() + kAcelpSearchFrame, kAcelpSearchFrame, kSubframeSamples, y.data());
+    for (std::int32_t& v : y) v *= 2;
   } else {
     for (std::size_t j = 0; j < kSubframeSamples; ++j) {
       for (std::size_t i = j; i < kSubframeSamples; ++i) y[j] = mac32(y[j], x[i], h[i - j]);

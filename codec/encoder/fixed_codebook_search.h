@@ -31,6 +31,7 @@ AcelpCorrMatrix acelp_correlation_matrix(std::span<const std::int16_t, kSubframe
 
 // The target filtered backwards through the prepared response, scaled to 16 bits; d[60..63] are zero.
 std::array<std::int16_t, kAcelpSearchFrame> acelp_backward_target(std::span<const std::int16_t, kSubframeSamples> h,
-                                                                  std::span<const std::int16_t, kSubframeSamples> x);
+                                                                  std::span<const std::int16_t, kSubframeSamples> x,
+                                                                  const DspKernels& kernels = dsp_kernels(SimdLevel::scalar));
 
 }  // namespace g7231
