@@ -48,7 +48,9 @@ bool simd_level_available(SimdLevel level) {
 }
 
 SimdLevel best_simd_level() {
-  for (SimdLevel level : {SimdLevel::avx512, SimdLevel::avx2, SimdLevel::sse41}) {
+  // AVX-512 is not among them: its kernels are the AVX2 ones with wider compiler-vectorised loops, and
+  // measured no faster; it stays available by name.
+  for (SimdLevel level : {SimdLevel::avx2, SimdLevel::sse41}) {
     if (simd_level_available(level)) return level;
   }
   return SimdLevel::scalar;

@@ -21,7 +21,7 @@ enum class SimdLevel : std::uint8_t {
   sse41,   // x86 SSE4.1
   avx2,    // x86 AVX2
   avx512,  // x86 AVX-512 (F, BW, VL)
-  best,    // the best level the processor runs
+  best,    // the fastest level the processor runs (AVX2 where available)
 };
 
 // The level's name: "scalar", "sse41", "avx2", "avx512" or "best".
@@ -30,7 +30,7 @@ const char* simd_level_name(SimdLevel level);
 // Whether this build and processor run the level (scalar and best always).
 bool simd_level_available(SimdLevel level);
 
-// The best level available here.
+// The level `best` stands for here.
 SimdLevel best_simd_level();
 
 // The three passes of the per-subframe filter cascade (synthesis, formant weighting, harmonic shaping).
