@@ -16,7 +16,9 @@ G7231Encoder::G7231Encoder(std::int16_t highpass_enabled_, std::int16_t spare_op
 G7231Encoder* create_encoder(bool high_rate) { return create_encoder(EncoderOptions{.high_rate = high_rate}); }
 
 G7231Encoder* create_encoder(const EncoderOptions& options) {
-  return new (std::nothrow) G7231Encoder(options.highpass ? 1 : 0, 1, options.vad ? 1 : 0, options.high_rate ? 0 : 1);
+  auto* enc = new (std::nothrow) G7231Encoder(options.highpass ? 1 : 0, 1, options.vad ? 1 : 0, options.high_rate ? 0 : 1);
+  if (enc != nullptr) enc->kernels = &dsp_kernels(options.simd);
+  return enc;
 }
 
 bool encode_frame(G7231Encoder* encoder, std::span<std::int16_t, kFrameSamples> samples,

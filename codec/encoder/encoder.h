@@ -24,6 +24,7 @@ struct EncoderOptions {
   bool high_rate = false;  // 6.3 kbit/s (MP-MLQ) instead of 5.3 kbit/s (ACELP)
   bool vad = true;
   bool highpass = true;
+  SimdLevel simd = SimdLevel::best;  // instruction-set level of the inner loops; every level codes the same bytes
 };
 
 // A new encoder with the given options; null when it cannot be allocated.

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "codec/common/constants.h"
+#include "codec/common/dsp_kernels.h"
 #include "codec/tables/lsp_quantiser_tables.h"
 
 namespace g7231 {
@@ -77,6 +78,7 @@ class G7231Encoder : public CodecBase {
                                               kTamingErrorInit, kTamingErrorInit};  // per lag zone
   VadState vad;
   std::int16_t acelp_budget_carry = 0;   // pulse-search budget carried between 5.3 kbit/s subframes
+  const DspKernels* kernels = &dsp_kernels(SimdLevel::scalar);  // the inner loops this encoder runs
 
   const std::int16_t highpass_enabled;   // non-zero: DC-removal filter; zero: input only halved
   const std::int16_t spare_option;       // stored, never read
