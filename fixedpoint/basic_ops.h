@@ -358,6 +358,13 @@ template <class Ind = DefaultIndicator>
   if (num < 0 || den <= 0 || num > den) detail::division_precondition_failed("div16", num, den);
   if (num == 0) return 0;
   if (num == den) return kMax16;
+#if !defined(G7231_FX_TRACE) && !defined(G7231_NO_FAST_PATHS)
+  // The restoring division below yields floor(num * 2^15 / den) (num < den keeps every step in range);
+  // its add16 steps clear the indicator whenever the quotient has a 1-bit.
+  const auto quotient = static_cast<std::int16_t>((std::int32_t{num} << 15) / den);
+  if (quotient != 0) ind.clear();
+  return quotient;
+#endif
   std::int32_t r = num;
   std::int16_t q = 0;
   for (int i = 0; i < 15; ++i) {
@@ -378,6 +385,13 @@ template <class Ind = DefaultIndicator>
   if (num < 0 || den <= 0) detail::division_precondition_failed("div32_16", num, den);
   std::int32_t d = deposit_high(den, detail::quiet(ind));
   if (num >= d) return kMax16;
+#if !defined(G7231_FX_TRACE) && !defined(G7231_NO_FAST_PATHS)
+  // The restoring division below yields floor((num / 2) * 2^15 / (den * 2^15)): num / 2 < den * 2^15 <
+  // 2^30 keeps every shift and subtraction in range. Its add16 steps clear the indicator as above.
+  const auto quotient = static_cast<std::int16_t>((num >> 1) / den);
+  if (quotient != 0) ind.clear();
+  return quotient;
+#endif
   num = shr32(num, 1, detail::quiet(ind));
   d = shr32(d, 1, detail::quiet(ind));
   std::int16_t q = 0;

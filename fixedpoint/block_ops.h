@@ -7,16 +7,19 @@
 // The instrumented build always runs the chain, so that every operator is counted.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 
 #include "fixedpoint/basic_ops.h"
 
 namespace fx {
 
-// Whether the exact fast paths are taken (not in the instrumented build, which counts every operator).
-#if defined(G7231_FX_TRACE)
+// Whether the exact fast paths are taken: not in the instrumented build, which counts every operator, nor
+// in the operator-by-operator build (G7231_FAST_PATHS=OFF) that the equivalence test compares against.
+#if defined(G7231_FX_TRACE) || defined(G7231_NO_FAST_PATHS)
 inline constexpr bool kExactFastPaths = false;
 #else
 inline constexpr bool kExactFastPaths = true;
@@ -34,6 +37,68 @@ inline std::int64_t sum_of_squares(std::span<const std::int16_t> a) noexcept {
 constexpr bool products_within(std::int64_t squares_a, std::int64_t squares_b, std::int64_t limit = kMax32) noexcept {
   return kExactFastPaths &&
          static_cast<__int128>(4) * squares_a * squares_b <= static_cast<__int128>(limit) * limit;
+}
+
+// sum(|c[i]|) over a block: a chain of mac32/msu32 steps with these coefficients, on values of magnitude at
+// most m, moves its accumulator by at most 2 m sum(|c|).
+inline std::int64_t sum_of_magnitudes(std::span<const std::int16_t> c) noexcept {
+  std::int64_t s = 0;
+  for (std::int16_t v : c) s += v < 0 ? -std::int32_t{v} : std::int32_t{v};
+  return s;
+}
+
+// max(|v[i]|) over a block, 0 for an empty one.
+inline std::int32_t largest_magnitude(std::span<const std::int16_t> v) noexcept {
+  std::int32_t m = 0;
+  for (std::int16_t x : v) m = std::max(m, x < 0 ? -std::int32_t{x} : std::int32_t{x});
+  return m;
+}
+
+// True when a chain of saturating steps that starts within +-start and moves its accumulator by at most
+// swing in all keeps every partial sum in the 32-bit range, so that plain sums give its exact value. The
+// bound also excludes the one saturating product, 2 (-32768)^2 = 2^31.
+constexpr bool chain_within(std::int64_t start, std::int64_t swing) noexcept {
+  return kExactFastPaths && start + swing <= kMax32;
+}
+
+// round32_to16(mac32(deposit_high(p), b, v)), the rounded sum of a 16-bit value and a Q15 product, as
+// saturate16(p + ((b v + 2^14) >> 15)). deposit_high(p) is a multiple of 2^16, so the rounding splits into
+// p plus the rounded product; the product's saturation ((-32768)^2) and the sum's saturation both land on
+// the same 16-bit result as the saturation of the formula.
+constexpr std::int16_t mac_round16(std::int16_t p, std::int16_t b, std::int16_t v) noexcept {
+  if (!kExactFastPaths) return round32_to16(mac32(deposit_high(p), b, v));
+  return saturate16(std::int32_t{p} + ((std::int32_t{b} * v + 0x4000) >> 15));
+}
+
+// round32_to16(msu32(deposit_high(p), b, v)) as saturate16(p + ((2^14 - b v) >> 15)), for the same reasons.
+constexpr std::int16_t msu_round16(std::int16_t p, std::int16_t b, std::int16_t v) noexcept {
+  if (!kExactFastPaths) return round32_to16(msu32(deposit_high(p), b, v));
+  return saturate16(std::int32_t{p} + ((0x4000 - std::int32_t{b} * v) >> 15));
+}
+
+// round32_to16(shl32(acc, 2)) as saturate16((acc + 2^13) >> 14): the shift's saturation and the
+// rounding's land on the same 16-bit result.
+constexpr std::int16_t round16_shl2(std::int32_t acc) noexcept {
+  if (!kExactFastPaths) return round32_to16(shl32(acc, 2));
+  return saturate16(static_cast<std::int32_t>((std::int64_t{acc} + 0x2000) >> 14));
+}
+
+// sum(a[i] * b[i]) in plain 32-bit arithmetic, for callers that have bounded it.
+template <std::size_t N>
+inline std::int32_t plain_dot(const std::int16_t* a, const std::int16_t* b) noexcept {
+  std::int32_t s = 0;
+  for (std::size_t i = 0; i < N; ++i) s += std::int32_t{a[i]} * b[i];
+  return s;
+}
+
+// The largest sum of squares that products_within(squares_a, it, limit) admits (-1 when the fast paths
+// are off): one division, where a search would otherwise test each candidate's bound.
+inline std::int64_t squares_limit(std::int64_t squares_a, std::int64_t limit = kMax32) noexcept {
+  if (!kExactFastPaths) return -1;
+  constexpr std::int64_t kAll = std::numeric_limits<std::int64_t>::max();
+  if (squares_a == 0) return kAll;
+  const __int128 room = static_cast<__int128>(limit) * limit / (4 * static_cast<__int128>(squares_a));
+  return room > kAll ? kAll : static_cast<std::int64_t>(room);
 }
 
 // mac32 accumulated from 0 over a[i] * b[i] in increasing i, given the sums of squares of a and b.

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
 
 namespace g7231 {
 
@@ -31,6 +32,18 @@ void decode_adaptive_codebook(const TableSet& tables, std::span<std::int16_t, kS
   std::array<std::int16_t, kLaggedExcitationSamples> buf;
   fetch_lagged_excitation(buf, history, static_cast<std::int16_t>(lag + lag_delta - 1), origin);
   const AcbGainEntry& b = acb_gain_table(tables, low_rate, lag)[static_cast<std::size_t>(gain_index)];
+  const auto taps = std::span(b).first<kAcbTaps>();
+  if (fx::chain_within(0, 2 * fx::sum_of_magnitudes(taps) * fx::largest_magnitude(buf))) {
+    // No partial sum of the five-step chain can saturate, so it is 2 s with s the plain sum; and
+    // round32_to16(shl32(2 s, 1)) = saturate16((4 s + 2^15) >> 16) = saturate16((s + 2^13) >> 14), the
+    // saturations of the shift and the rounding landing on the same 16-bit result.
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+      std::int32_t s = 0;
+      for (std::size_t t = 0; t < kAcbTaps; ++t) s += std::int32_t{buf[n + t]} * taps[t];
+      out[n] = static_cast<std::int16_t>(std::clamp((s + 0x2000) >> 14, std::int32_t{kMin16}, std::int32_t{kMax16}));
+    }
+    return;
+  }
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {
     std::int32_t acc = 0;
     for (std::size_t t = 0; t < kAcbTaps; ++t) acc = mac32(acc, buf[n + t], b[t]);

@@ -13,13 +13,6 @@ using namespace fx;
 
 constexpr std::int16_t kAcelpThresholdFactor = 0x4000;  // halfway between mean and maximum
 
-// mac32(acc, v, w) in the search's energy chains. Every correlation is a 16-bit value and w is 1 or 2, so
-// the longest chain (one diagonal value doubled, then four more terms) stays below 2^21: it can never
-// saturate, and plain arithmetic gives the same value.
-inline std::int32_t add_weighted(std::int32_t acc, std::int16_t v, std::int16_t w) {
-  if constexpr (fx::kExactFastPaths) return acc + 2 * w * v;
-  return mac32(acc, v, w);
-}
 constexpr std::size_t kPairs = kAcelpSearchFrame / 2;
 
 // Halfway between the mean and the largest of the three-pulse sums d[8k + g] + d[8k + 2 + g] + d[8k + 4 + g]
@@ -42,7 +35,8 @@ std::int16_t grid_threshold(std::span<const std::int16_t, kAcelpSearchFrame> d, 
 }  // namespace
 
 AcelpPulses acelp_pulse_search(std::span<std::int16_t, kAcelpSearchFrame> d, AcelpCorrMatrix& matrix,
-                               std::span<const std::int16_t, kSubframeSamples> h, std::int16_t& budget_carry) {
+                               std::span<const std::int16_t, kSubframeSamples> h, std::int16_t& budget_carry,
+                               const DspKernels& kernels) {
   std::fill(d.begin() + kSubframeSamples, d.end(), std::int16_t{0});
 
   // Each position pair gets the sign of its summed correlation; the search then treats every pulse as
@@ -71,66 +65,11 @@ AcelpPulses acelp_pulse_search(std::span<std::int16_t, kAcelpSearchFrame> d, Ace
     }
   }
 
-  const auto& dg = matrix.diag;
-  const AcelpCorrMatrix::Block& c01 = matrix.block(0, 1);
-  const AcelpCorrMatrix::Block& c02 = matrix.block(0, 2);
-  const AcelpCorrMatrix::Block& c03 = matrix.block(0, 3);
-  const AcelpCorrMatrix::Block& c12 = matrix.block(1, 2);
-  const AcelpCorrMatrix::Block& c13 = matrix.block(1, 3);
-  const AcelpCorrMatrix::Block& c23 = matrix.block(2, 3);
-
-  std::array<std::int16_t, kAcelpTracks> ip = {0, 2, 4, 6};
-  std::int16_t shift = 0;
-  std::int16_t num = 0;
-  std::int16_t den = 32767;
   std::int16_t budget = add16(kAcelpSearchBudget, budget_carry);
-
-  // Depth-first over the tracks; the fourth level only for three-pulse sums above the threshold, and only
-  // as often as the budget allows.
-  bool exhausted = false;
-  for (std::size_t k0 = 0; k0 < kAcelpTrackPositions && !exhausted; ++k0) {
-    const std::size_t i0 = 8 * k0;
-    const std::int16_t ps0 = d[i0];
-    const std::int16_t ps0a = d[i0 + 1];
-    const std::int16_t alp0 = dg[0][k0];
-    for (std::size_t k1 = 0; k1 < kAcelpTrackPositions && !exhausted; ++k1) {
-      const std::size_t i1 = 8 * k1 + 2;
-      const std::int16_t ps1 = add16(ps0, d[i1]);
-      const std::int16_t ps1a = add16(ps0a, d[i1 + 1]);
-      const std::int32_t alp1 = add_weighted(add_weighted(add_weighted(0, alp0, 1), dg[1][k1], 1), c01[k0][k1], 2);
-      for (std::size_t k2 = 0; k2 < kAcelpTrackPositions && !exhausted; ++k2) {
-        const std::size_t i2 = 8 * k2 + 4;
-        std::int16_t ps2 = add16(ps1, d[i2]);
-        const std::int16_t ps2a = add16(ps1a, d[i2 + 1]);
-        const std::int32_t alp2 =
-            add_weighted(add_weighted(add_weighted(alp1, dg[2][k2], 1), c02[k0][k2], 2), c12[k1][k2], 2);
-        std::size_t sh = 0;
-        if (ps2a > ps2) {
-          sh = 1;
-          ps2 = ps2a;
-        }
-        if (ps2 <= thr) continue;
-        for (std::size_t k3 = 0; k3 < kAcelpTrackPositions; ++k3) {
-          const std::size_t i3 = 8 * k3 + 6;
-          const std::int16_t ps3 = add16(ps2, d[i3 + sh]);
-          const std::int32_t alp3 = add_weighted(
-              add_weighted(add_weighted(add_weighted(alp2, dg[3][k3], 1), c03[k0][k3], 2), c13[k1][k3], 2),
-              c23[k2][k3], 2);
-          const std::int16_t alp = extract_low(shr32(alp3, 5));
-          const std::int16_t sq = mult16(ps3, ps3);
-          if (mult32_16x16(sq, den) > mult32_16x16(num, alp)) {
-            num = sq;
-            den = alp;
-            ip = {static_cast<std::int16_t>(i0), static_cast<std::int16_t>(i1), static_cast<std::int16_t>(i2),
-                  static_cast<std::int16_t>(i3)};
-            shift = static_cast<std::int16_t>(sh);
-          }
-        }
-        budget = static_cast<std::int16_t>(budget - 1);
-        if (budget <= 0) exhausted = true;
-      }
-    }
-  }
+  AcelpChoice choice;
+  kernels.acelp_search(d, matrix, thr, budget, choice);
+  std::array<std::int16_t, kAcelpTracks> ip = choice.positions;
+  const std::int16_t shift = choice.grid;
   budget_carry = budget;
 
   AcelpPulses out;

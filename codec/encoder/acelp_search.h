@@ -7,25 +7,12 @@
 #include <span>
 
 #include "codec/common/constants.h"
+#include "codec/common/dsp_kernels.h"
 #include "codec/common/fixed_codebook_excitation.h"
 
 namespace g7231 {
 
-inline constexpr std::size_t kAcelpSearchFrame = 64;    // positions 60..63 lie outside the subframe
 inline constexpr std::int16_t kAcelpSearchBudget = 120;
-
-// Correlations of the prepared impulse response between even-grid pulse positions: the four diagonal
-// blocks D0..D3, then the cross blocks C01, C02, C03, C12, C13, C23 (row = index on the lower track).
-struct AcelpCorrMatrix {
-  using Block = std::array<std::array<std::int16_t, kAcelpTrackPositions>, kAcelpTrackPositions>;
-  std::array<std::array<std::int16_t, kAcelpTrackPositions>, kAcelpTracks> diag{};
-  std::array<Block, 6> cross{};
-
-  // Cab for tracks a < b.
-  Block& block(std::size_t a, std::size_t b) { return cross[a == 0 ? b - 1 : a + b]; }
-  const Block& block(std::size_t a, std::size_t b) const { return cross[a == 0 ? b - 1 : a + b]; }
-};
-static_assert(sizeof(AcelpCorrMatrix) == 416 * sizeof(std::int16_t));
 
 struct AcelpPulses {
   std::int16_t position_code = 0;  // 3 bits per track: the pulse's index k on its track
@@ -39,7 +26,8 @@ struct AcelpPulses {
 // sign-corrected in place), the correlation matrix (its cross blocks are sign-adjusted in place) and the
 // prepared response h. budget_carry is the search budget left over by the previous subframe, updated.
 AcelpPulses acelp_pulse_search(std::span<std::int16_t, kAcelpSearchFrame> d, AcelpCorrMatrix& matrix,
-                               std::span<const std::int16_t, kSubframeSamples> h, std::int16_t& budget_carry);
+                               std::span<const std::int16_t, kSubframeSamples> h, std::int16_t& budget_carry,
+                               const DspKernels& kernels = dsp_kernels(SimdLevel::scalar));
 
 struct FcbGain {
   std::int16_t index = 0;  // row of the gain table, 0..23

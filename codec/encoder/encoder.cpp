@@ -16,6 +16,7 @@ G7231Encoder::G7231Encoder(std::int16_t highpass_enabled_, std::int16_t spare_op
 G7231Encoder::G7231Encoder(const EncoderOptions& options) noexcept
     : G7231Encoder(options.highpass ? 1 : 0, 1, options.vad ? 1 : 0, options.high_rate ? 0 : 1) {
   if (options.tables != nullptr) tables = options.tables;
+  kernels = &dsp_kernels(options.simd);
 }
 
 G7231Encoder* create_encoder(bool high_rate) { return create_encoder(EncoderOptions{.high_rate = high_rate}); }

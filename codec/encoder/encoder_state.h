@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "codec/common/constants.h"
+#include "codec/common/dsp_kernels.h"
 #include "codec/tables/builtin_table_set.h"
 #include "codec/tables/lsp_quantiser_tables.h"
 
@@ -60,6 +61,7 @@ struct EncoderOptions {
   bool vad = true;
   bool highpass = true;
   const TableSet* tables = nullptr;  // null: the built-in set; else one that outlives the encoder
+  SimdLevel simd = SimdLevel::best;  // instruction-set level of the inner loops; every level codes the same bytes
 };
 
 class G7231Encoder : public CodecBase {
@@ -90,6 +92,7 @@ class G7231Encoder : public CodecBase {
   VadState vad;
   std::int16_t acelp_budget_carry = 0;   // pulse-search budget carried between 5.3 kbit/s subframes
   const TableSet* tables = &kBuiltinTableSet;  // the set it codes with, immutable, owned by the caller
+  const DspKernels* kernels = &dsp_kernels(SimdLevel::scalar);  // the inner loops this encoder runs
 
   const std::int16_t highpass_enabled;   // non-zero: DC-removal filter; zero: input only halved
   const std::int16_t spare_option;       // stored, never read

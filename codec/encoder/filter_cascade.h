@@ -5,6 +5,7 @@
 #include <span>
 
 #include "codec/common/constants.h"
+#include "codec/common/dsp_kernels.h"
 #include "codec/encoder/formant_weighting.h"
 #include "codec/encoder/harmonic_shaping.h"
 
@@ -19,14 +20,17 @@ struct CascadeMemory {
 
 // First 60 samples of the cascade's response to a unit impulse, all memories zero.
 void compute_impulse_response(std::span<std::int16_t, kSubframeSamples> out, std::span<const std::int16_t, kLpcOrder> a,
-                              std::span<const std::int16_t, kWeightingCoefs> w, HarmonicWeighting hw);
+                              std::span<const std::int16_t, kWeightingCoefs> w, HarmonicWeighting hw,
+                              const DspKernels& kernels = dsp_kernels(SimdLevel::scalar));
 
 // Removes the cascade's zero-input response (from the current memories) from the target.
 void subtract_ringing(std::span<std::int16_t, kSubframeSamples> target, std::span<const std::int16_t, kLpcOrder> a,
-                      std::span<const std::int16_t, kWeightingCoefs> w, const CascadeMemory& mem, HarmonicWeighting hw);
+                      std::span<const std::int16_t, kWeightingCoefs> w, const CascadeMemory& mem, HarmonicWeighting hw,
+                      const DspKernels& kernels = dsp_kernels(SimdLevel::scalar));
 
 // Runs the final excitation through the cascade, advancing the memories; exc becomes the reconstructed speech.
 void update_filter_memories(std::span<std::int16_t, kSubframeSamples> exc, std::span<const std::int16_t, kLpcOrder> a,
-                            std::span<const std::int16_t, kWeightingCoefs> w, const CascadeMemory& mem);
+                            std::span<const std::int16_t, kWeightingCoefs> w, const CascadeMemory& mem,
+                            const DspKernels& kernels = dsp_kernels(SimdLevel::scalar));
 
 }  // namespace g7231

@@ -18,7 +18,7 @@ void encode_acelp(std::span<std::int16_t, kSubframeSamples> vector, std::span<st
   SubframeParams& sub = params.sub[s];
   const auto lag = static_cast<std::int16_t>(params.olp_lag[s / 2] + sub.lag_delta - 1);
   const AcelpCode code =
-      acelp_encode_subframe(vector, h, acelp_sharpening(*enc.tables, lag, sub.acb_gain_index), enc.acelp_budget_carry);
+      acelp_encode_subframe(vector, h, acelp_sharpening(*enc.tables, lag, sub.acb_gain_index), enc.acelp_budget_carry, *enc.kernels);
   sub.positions = code.position_code;  // sign-extended
   sub.fcb_gain_index = code.fcb_gain_index;
   sub.grid = code.grid;
@@ -40,13 +40,13 @@ void search_fixed_codebook(std::span<std::int16_t, kSubframeSamples> vector, std
 
 AcelpCode acelp_encode_subframe(std::span<std::int16_t, kSubframeSamples> vector,
                                 std::span<std::int16_t, kSubframeSamples> h, AcelpSharpening sharpening,
-                                std::int16_t& budget_carry) {
+                                std::int16_t& budget_carry, const DspKernels& kernels) {
   for (std::int16_t& v : h) v = shr16(v, 1);
   apply_sharpening(h, sharpening);
 
-  AcelpCorrMatrix matrix = acelp_correlation_matrix(h);
-  std::array<std::int16_t, kAcelpSearchFrame> d = acelp_backward_target(h, vector);
-  AcelpPulses pulses = acelp_pulse_search(d, matrix, h, budget_carry);
+  AcelpCorrMatrix matrix = acelp_correlation_matrix(h, kernels);
+  std::array<std::int16_t, kAcelpSearchFrame> d = acelp_backward_target(h, vector, kernels);
+  AcelpPulses pulses = acelp_pulse_search(d, matrix, h, budget_carry, kernels);
   const FcbGain gain = quantise_fcb_gain(vector, pulses.filtered);
 
   // The excitation, built from the code as a receiver builds it, replaces the target.
@@ -55,7 +55,7 @@ AcelpCode acelp_encode_subframe(std::span<std::int16_t, kSubframeSamples> vector
   return code;
 }
 
-AcelpCorrMatrix acelp_correlation_matrix(std::span<const std::int16_t, kSubframeSamples> h) {
+AcelpCorrMatrix acelp_correlation_matrix(std::span<const std::int16_t, kSubframeSamples> h, const DspKernels& kernels) {
   std::int32_t energy = 0;
   for (std::int16_t v : h) energy = mac32(energy, v, v);
 
@@ -69,53 +69,24 @@ AcelpCorrMatrix acelp_correlation_matrix(std::span<const std::int16_t, kSubframe
     const std::int16_t k = shr16(norm32(energy), 1);
     for (std::size_t n = 0; n < kSubframeSamples; ++n) p[kLead + n] = shl16(h[n], k);
   }
-
-  // phi[dist / 2][top / 2]: the correlation between even positions dist apart whose later one is top.
-  // One running accumulation per distance, two products longer at each step down in top.
-  constexpr std::size_t kEven = kAcelpSearchFrame / 2;
-  std::array<std::array<std::int16_t, kEven>, kEven> phi{};
-  for (std::size_t dist = 0; dist < kAcelpSearchFrame; dist += 2) {
-    std::int32_t acc = 0;
-    std::size_t m = 0;
-    for (std::size_t top = kAcelpSearchFrame - 2;; top -= 2) {
-      acc = mac32(acc, p[m], p[m + dist]);
-      acc = mac32(acc, p[m + 1], p[m + 1 + dist]);
-      m += 2;
-      phi[dist / 2][top / 2] = extract_high(acc);
-      if (top == dist) break;
-    }
-  }
-  const auto corr = [&](std::size_t u, std::size_t v) {
-    const std::size_t dist = u > v ? u - v : v - u;
-    return phi[dist / 2][std::max(u, v) / 2];
-  };
-
   AcelpCorrMatrix matrix;
-  for (std::size_t t = 0; t < kAcelpTracks; ++t) {
-    for (std::size_t k = 0; k < kAcelpTrackPositions; ++k) matrix.diag[t][k] = corr(8 * k + 2 * t, 8 * k + 2 * t);
-  }
-  for (std::size_t a = 0; a < kAcelpTracks; ++a) {
-    for (std::size_t b = a + 1; b < kAcelpTracks; ++b) {
-      for (std::size_t ka = 0; ka < kAcelpTrackPositions; ++ka) {
-        for (std::size_t kb = 0; kb < kAcelpTrackPositions; ++kb) {
-          matrix.block(a, b)[ka][kb] = corr(8 * ka + 2 * a, 8 * kb + 2 * b);
-        }
-      }
-    }
-  }
+  kernels.acelp_correlations(p, matrix);
   return matrix;
 }
 
 std::array<std::int16_t, kAcelpSearchFrame> acelp_backward_target(std::span<const std::int16_t, kSubframeSamples> h,
-                                                                  std::span<const std::int16_t, kSubframeSamples> x) {
+                                                                  std::span<const std::int16_t, kSubframeSamples> x,
+                                                                  const DspKernels& kernels) {
   std::array<std::int32_t, kSubframeSamples> y{};
   if (products_within(sum_of_squares(x), sum_of_squares(h))) {
-    // No partial sum can saturate: each output is a plain dot product of the target from j on with h.
-    for (std::size_t j = 0; j < kSubframeSamples; ++j) {
-      std::int32_t s = 0;
-      for (std::size_t m = 0; m + j < kSubframeSamples; ++m) s += std::int32_t{x[j + m]} * h[m];
-      y[j] = 2 * s;
-    }
+    // No partial sum can saturate: each output is a plain dot product of the target from j on with h,
+    // sum over i of x[i] hz[i - j] with hz the response between zeros.
+    std::array<std::int16_t, kAcelpSearchFrame> xz{};
+    std::array<std::int16_t, 2 * kAcelpSearchFrame> hz{};
+    std::ranges::copy(x, xz.begin());
+    std::ranges::copy(h, hz.begin() + kAcelpSearchFrame);
+    kernels.lagged_correlations(xz.data(), hz.data() + kAcelpSearchFrame, kAcelpSearchFrame, kSubframeSamples, y.data());
+    for (std::int32_t& v : y) v *= 2;
   } else {
     for (std::size_t j = 0; j < kSubframeSamples; ++j) {
       for (std::size_t i = j; i < kSubframeSamples; ++i) y[j] = mac32(y[j], x[i], h[i - j]);

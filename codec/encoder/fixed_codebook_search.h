@@ -23,13 +23,15 @@ void search_fixed_codebook(std::span<std::int16_t, kSubframeSamples> vector, std
 // h is halved and sharpened in place.
 AcelpCode acelp_encode_subframe(std::span<std::int16_t, kSubframeSamples> vector,
                                 std::span<std::int16_t, kSubframeSamples> h, AcelpSharpening sharpening,
-                                std::int16_t& budget_carry);
+                                std::int16_t& budget_carry, const DspKernels& kernels = dsp_kernels(SimdLevel::scalar));
 
 // Correlations of the prepared response between every pair of even-grid pulse positions.
-AcelpCorrMatrix acelp_correlation_matrix(std::span<const std::int16_t, kSubframeSamples> h);
+AcelpCorrMatrix acelp_correlation_matrix(std::span<const std::int16_t, kSubframeSamples> h,
+                                         const DspKernels& kernels = dsp_kernels(SimdLevel::scalar));
 
 // The target filtered backwards through the prepared response, scaled to 16 bits; d[60..63] are zero.
 std::array<std::int16_t, kAcelpSearchFrame> acelp_backward_target(std::span<const std::int16_t, kSubframeSamples> h,
-                                                                  std::span<const std::int16_t, kSubframeSamples> x);
+                                                                  std::span<const std::int16_t, kSubframeSamples> x,
+                                                                  const DspKernels& kernels = dsp_kernels(SimdLevel::scalar));
 
 }  // namespace g7231

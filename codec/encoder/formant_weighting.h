@@ -5,6 +5,7 @@
 #include <span>
 
 #include "codec/common/constants.h"
+#include "codec/common/dsp_kernels.h"
 
 namespace g7231 {
 
@@ -19,6 +20,7 @@ void weighting_filter_coefficients(std::span<std::int16_t, kSubframes * kWeighti
 // 10 inputs and outputs, most recent first; they run on across subframes and frames.
 void apply_formant_weighting(std::span<std::int16_t, kFrameSamples> frame,
                              std::span<const std::int16_t, kSubframes * kWeightingCoefs> coef,
-                             std::span<std::int16_t, kLpcOrder> fir_mem, std::span<std::int16_t, kLpcOrder> iir_mem);
+                             std::span<std::int16_t, kLpcOrder> fir_mem, std::span<std::int16_t, kLpcOrder> iir_mem,
+                             const DspKernels& kernels = dsp_kernels(SimdLevel::scalar));
 
 }  // namespace g7231

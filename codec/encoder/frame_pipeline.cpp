@@ -86,14 +86,14 @@ void encode_active_path(G7231Encoder& enc, std::span<std::int16_t, kFrameSamples
     const auto wf = weighting_set(w.weighting, i);
     SubframeParams& sub = params.sub[i];
 
-    compute_impulse_response(response, a, wf, shaping[i]);
-    subtract_ringing(target, a, wf, mem, shaping[i]);
+    compute_impulse_response(response, a, wf, shaping[i], *enc.kernels);
+    subtract_ringing(target, a, wf, mem, shaping[i], *enc.kernels);
     search_adaptive_codebook(target, response, enc, params, i);
     search_fixed_codebook(target, response, enc, params, i);
     complete_subframe_excitation(*enc.tables, target, enc.excitation_history, params.olp_lag[i / 2], sub.lag_delta,
                                  sub.acb_gain_index, low_rate);
     update_taming_error(*enc.tables, enc.taming_error, params.olp_lag[i / 2], sub.lag_delta, sub.acb_gain_index, low_rate);
-    update_filter_memories(target, a, wf, mem);
+    update_filter_memories(target, a, wf, mem, *enc.kernels);
   }
 
   enc.cng.prev_frame_kind = static_cast<std::int16_t>(FrameKind::active);
@@ -111,7 +111,8 @@ void encode_inactive_path(G7231Encoder& enc, std::span<std::int16_t, kFrameSampl
     const SubframeParams& sub = w.params.sub[i];
     update_taming_error(*enc.tables, enc.taming_error, w.params.olp_lag[i / 2], sub.lag_delta, sub.acb_gain_index,
                         enc.low_rate != 0);
-    update_filter_memories(subframe(frame, i), lpc_set(w.quantised_lpc, i), weighting_set(w.weighting, i), mem);
+    update_filter_memories(subframe(frame, i), lpc_set(w.quantised_lpc, i), weighting_set(w.weighting, i), mem,
+                           *enc.kernels);
   }
 }
 
@@ -135,12 +136,12 @@ void encode_frame_pipeline(G7231Encoder& enc, std::span<std::int16_t, kFrameSamp
   // From here on the frame lags the input by one subframe.
   shift_analysis_history(enc.analysis_history, frame);
   weighting_filter_coefficients(w.weighting, w.lpc);
-  apply_formant_weighting(frame, w.weighting, enc.formant_fir_mem, enc.formant_iir_mem);
+  apply_formant_weighting(frame, w.weighting, enc.formant_fir_mem, enc.formant_iir_mem, *enc.kernels);
 
   build_pitch_buffer(w.pitch, enc.weighted_history, frame);
   normalize_block(w.pitch);
   for (std::size_t h = 0; h < 2; ++h) {
-    const std::int16_t lag = estimate_open_loop_pitch(w.pitch, kHistorySamples + 2 * kSubframeSamples * h);
+    const std::int16_t lag = estimate_open_loop_pitch(w.pitch, kHistorySamples + 2 * kSubframeSamples * h, *enc.kernels);
     params.olp_lag[h] = lag;
     enc.vad.lag_history[2 + h] = lag;
   }

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 
 #include "codec/tables/input_conditioning_tables.h"
 #include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
 
 namespace g7231 {
 
@@ -37,16 +39,30 @@ void remove_dc(std::span<std::int16_t, kFrameSamples> frame, std::int16_t& prev_
   }
 }
 
+static_assert(std::ranges::all_of(kNormFactors, [](std::int16_t f) { return f > 0; }));
+
 std::int16_t normalize_block(std::span<std::int16_t> block) {
   std::int16_t largest = 0;
-  for (const std::int16_t x : block) {
-    const std::int16_t a = abs16(x);
-    if (a > largest) largest = a;
+  if (fx::kExactFastPaths) {
+    // abs16 is |x| except that |-32768| is 32767.
+    std::int32_t m = 0;
+    for (const std::int16_t x : block) m = std::max(m, std::abs(std::int32_t{x}));
+    largest = static_cast<std::int16_t>(std::min(m, std::int32_t{fx::kMax16}));
+  } else {
+    for (const std::int16_t x : block) {
+      const std::int16_t a = abs16(x);
+      if (a > largest) largest = a;
+    }
   }
   const std::int16_t norm = norm16(largest);  // 0 for an all-zero block
   const std::int16_t factor = kNormFactors[static_cast<std::size_t>(norm)];
-  // 2 * factor * x / 16 = x * 2^(norm - 3), floored when norm < 3.
-  for (std::int16_t& x : block) x = extract_low(shr32(mult32_16x16(factor, x), 4));
+  // 2 * factor * x / 16 = x * 2^(norm - 3), floored when norm < 3. The factors are positive, so the
+  // doubled product never saturates and plain arithmetic gives it.
+  if (fx::kExactFastPaths) {
+    for (std::int16_t& x : block) x = static_cast<std::int16_t>((2 * std::int32_t{factor} * x) >> 4);
+  } else {
+    for (std::int16_t& x : block) x = extract_low(shr32(mult32_16x16(factor, x), 4));
+  }
   return sub16(norm, 3);
 }
 

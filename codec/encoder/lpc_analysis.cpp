@@ -44,7 +44,15 @@ constexpr std::int16_t kSilentExponent = 40;             // exponent of an all-z
 BlockAutocorrelation autocorrelate_block(std::span<std::int16_t, kLpcWindowLength> block) {
   BlockAutocorrelation out;
   const std::int16_t shift = normalize_block(block);
-  for (std::size_t n = 0; n < kBlockSamples; ++n) block[n] = mult16_round(block[n], kLpcWindow[n]);
+  // The window is positive, so mult16_round never saturates here and is the plain rounded product.
+  static_assert(std::ranges::all_of(kLpcWindow, [](std::int16_t w) { return w > 0; }));
+  if (kExactFastPaths) {
+    for (std::size_t n = 0; n < kBlockSamples; ++n) {
+      block[n] = static_cast<std::int16_t>((std::int32_t{block[n]} * kLpcWindow[n] + 0x4000) >> 15);
+    }
+  } else {
+    for (std::size_t n = 0; n < kBlockSamples; ++n) block[n] = mult16_round(block[n], kLpcWindow[n]);
+  }
 
   // The energy: a saturating sum of the non-negative v^2 (2^30 - 1 for v = -32768, whose doubled square
   // saturates) is the plain sum capped at the 32-bit maximum.

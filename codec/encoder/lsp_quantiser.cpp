@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdlib>
 
 #include "codec/tables/lsp_quantiser_tables.h"
 #include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
 
 namespace g7231 {
 namespace {
@@ -22,11 +24,50 @@ static_assert(kLspBandLayout[2].first + kLspBandLayout[2].length == kLpcOrder);
 // The row of one band's codebook that maximises 2*sum(w*target*c) - sum(w*c*c), i.e. minimises the weighted
 // squared error. Row 0 (all zeros) scores exactly 0, so another row wins only with a strictly positive
 // score, and only if no earlier row scored as much.
+
+// Whether a band's scores can be summed plainly. With weights in 0..32767, t = mult16_round(w, c) never
+// saturates and |t| <= |c|; the score's two chains then stay within 2 W max|target| max|c| (doubled by
+// the shl32 between them) plus 2 W max|c|^2, W the band's width.
+template <std::size_t Width>
+bool plain_scores(std::span<const std::int16_t, kLpcOrder> target, std::span<const std::int16_t, kLpcOrder> w,
+                  std::int32_t max_c, std::size_t first) {
+  std::int64_t max_target = 0;
+  for (std::size_t j = 0; j < Width; ++j) {
+    if (w[first + j] < 0) return false;
+    max_target = std::max<std::int64_t>(max_target, std::abs(std::int32_t{target[first + j]}));
+  }
+  return chain_within(4 * std::int64_t{Width} * max_target * max_c, 2 * std::int64_t{Width} * max_c * max_c);
+}
+
 template <std::size_t Width>
 std::int16_t search_band(std::span<const std::int16_t, kLpcOrder> target, std::span<const std::int16_t, kLpcOrder> w,
-                         const LspCodebook<Width>& book, std::size_t first) {
+                         const LspCodebook<Width>& book, std::size_t first, std::int32_t max_c) {
   std::int32_t best = -1;
   std::int16_t best_row = 0;
+  if (plain_scores<Width>(target, w, max_c, first)) {
+    std::array<std::int32_t, Width> tw;
+    std::array<std::int32_t, Width> ww;
+    for (std::size_t j = 0; j < Width; ++j) {
+      tw[j] = target[first + j];
+      ww[j] = w[first + j];
+    }
+    for (std::size_t r = 0; r < book.size(); ++r) {
+      std::int32_t xt = 0;
+      std::int32_t ct = 0;
+      for (std::size_t j = 0; j < Width; ++j) {
+        const std::int32_t c = book[r][j];
+        const std::int32_t t = (ww[j] * c + 0x4000) >> 15;
+        xt += tw[j] * t;
+        ct += c * t;
+      }
+      const std::int32_t score = 4 * xt - 2 * ct;
+      if (score > best) {
+        best = score;
+        best_row = static_cast<std::int16_t>(r);
+      }
+    }
+    return best_row;
+  }
   for (std::size_t r = 0; r < book.size(); ++r) {
     const auto& c = book[r];
     std::array<std::int16_t, Width> t{};
@@ -86,9 +127,9 @@ std::int32_t quantise_lsp(const TableSet& tables, std::span<std::int16_t, kLpcOr
 std::int32_t search_lsp_bands(const TableSet& tables, std::span<const std::int16_t, kLpcOrder> target,
                               std::span<const std::int16_t, kLpcOrder> weights) {
   const std::int16_t rows[] = {
-      search_band(target, weights, tables.lsp_band0, kLspBandLayout[0].first),
-      search_band(target, weights, tables.lsp_band1, kLspBandLayout[1].first),
-      search_band(target, weights, tables.lsp_band2, kLspBandLayout[2].first),
+      search_band(target, weights, tables.lsp_band0, kLspBandLayout[0].first, tables.lsp_largest[0]),
+      search_band(target, weights, tables.lsp_band1, kLspBandLayout[1].first, tables.lsp_largest[1]),
+      search_band(target, weights, tables.lsp_band2, kLspBandLayout[2].first, tables.lsp_largest[2]),
   };
   std::int32_t result = 0;
   for (const std::int16_t row : rows) result = add32(shl32(result, kLspIndexBitsPerBand), row);

@@ -1,6 +1,7 @@
 #include "codec/encoder/mpmlq_search.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "codec/tables/fixed_codebook_tables.h"
 #include "fixedpoint/basic_ops.h"
@@ -38,12 +39,30 @@ void place_pulses(MpmlqCandidate& cand, const Vector32& err, const Vector& autoc
   const auto p0 = static_cast<std::size_t>(cand.positions[0]);
   cand.amplitudes[0] = work[p0] >= 0 ? magnitude : negate16(magnitude);
   occupied[p0] = true;
+  // Each free position's value moves by at most 2 |magnitude| max|autocorr[d]| (d >= 1: a pulse is never
+  // at the position it updates) for each of the pulses - 1 pulses after the first; where all of that stays
+  // in the 32-bit range from the largest |err|, the msu32 steps cannot saturate (nor can abs32 meet -2^31)
+  // and plain arithmetic gives them.
+  std::int64_t largest_err = 0;
+  for (std::int32_t v : err) largest_err = std::max<std::int64_t>(largest_err, std::abs(std::int64_t{v}));
+  const std::int64_t swing = 2 * static_cast<std::int64_t>(pulses - 1) * std::abs(std::int32_t{magnitude}) *
+                             largest_magnitude(std::span(autocorr).subspan(1));
+  const bool plain = chain_within(largest_err, swing);
   for (std::size_t j = 1; j < pulses; ++j) {
     std::int32_t strongest = kMpmlqNoCandidate;
     const auto prev = static_cast<std::size_t>(cand.positions[j - 1]);
+    const std::int32_t amp = cand.amplitudes[j - 1];
     for (std::size_t l = grid; l < kSubframeSamples; l += 2) {
       if (occupied[l]) continue;
       const std::size_t distance = l > prev ? l - prev : prev - l;  // positions 0..59: no 16-bit edge cases
+      if (plain) {
+        work[l] -= 2 * amp * autocorr[distance];
+        if (std::abs(work[l]) > strongest) {
+          strongest = std::abs(work[l]);
+          cand.positions[j] = static_cast<std::int16_t>(l);
+        }
+        continue;
+      }
       work[l] = msu32(work[l], cand.amplitudes[j - 1], autocorr[distance]);
       if (abs32(work[l]) > strongest) {
         strongest = abs32(work[l]);
@@ -65,10 +84,38 @@ std::int32_t figure_of_merit(const MpmlqCandidate& cand, std::span<const std::in
   for (std::size_t j = 0; j < pulses; ++j) placed[j] = {static_cast<std::size_t>(cand.positions[j]), cand.amplitudes[j]};
   std::sort(placed.begin(), placed.begin() + static_cast<std::ptrdiff_t>(pulses));
   Vector v{};
+  const std::int64_t magnitude = std::abs(std::int32_t{cand.amplitudes[0]});  // every pulse has it
+  if (chain_within(0, 2 * static_cast<std::int64_t>(pulses) * magnitude * largest_magnitude(r))) {
+    // No partial sum of a sample's chain can saturate: the filtered pulses are plain sums, and
+    // extract_high(shl32(2 acc, 2)) is the top half of 8 acc clipped to 32 bits.
+    Vector32 acc{};
+    for (std::size_t j = 0; j < pulses; ++j) {
+      const std::int32_t amp = placed[j].second;
+      for (std::size_t n = placed[j].first; n < kSubframeSamples; ++n) acc[n] += amp * r[n - placed[j].first];
+    }
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+      v[n] = static_cast<std::int16_t>(std::clamp<std::int64_t>(8 * std::int64_t{acc[n]}, kMin32, kMax32) >> 16);
+    }
+  } else {
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+      std::int32_t a = 0;
+      for (std::size_t j = 0; j < pulses && placed[j].first <= n; ++j) a = mac32(a, placed[j].second, r[n - placed[j].first]);
+      v[n] = extract_high(shl32(a, 2));
+    }
+  }
+  // The merit's chain moves by at most sum(2 |t v| + v^2); where that fits in 32 bits (and no v is -32768,
+  // whose saturated square would differ) the plain sum is its value.
+  std::int64_t swing = 0;
+  bool full_scale = false;
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-    std::int32_t a = 0;
-    for (std::size_t j = 0; j < pulses && placed[j].first <= n; ++j) a = mac32(a, placed[j].second, r[n - placed[j].first]);
-    v[n] = extract_high(shl32(a, 2));
+    const std::int64_t vn = v[n];
+    swing += 2 * std::abs(std::int64_t{target[n]} * vn) + vn * vn;
+    full_scale |= v[n] == kMin16;
+  }
+  if (!full_scale && chain_within(0, swing)) {
+    std::int64_t e = 0;
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) e += 2 * std::int64_t{target[n]} * v[n] - std::int64_t{v[n]} * v[n];
+    return static_cast<std::int32_t>(e);
   }
   std::int32_t e = 0;
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {

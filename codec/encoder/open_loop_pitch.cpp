@@ -1,5 +1,7 @@
 #include "codec/encoder/open_loop_pitch.h"
 
+#include <array>
+
 #include "fixedpoint/basic_ops.h"
 #include "fixedpoint/block_ops.h"
 
@@ -14,7 +16,8 @@ constexpr std::int16_t kShorterLagMargin = 18;       // a lag this much longer m
 
 }  // namespace
 
-std::int16_t estimate_open_loop_pitch(std::span<const std::int16_t, kPitchBufferLength> buf, std::size_t start) {
+std::int16_t estimate_open_loop_pitch(std::span<const std::int16_t, kPitchBufferLength> buf, std::size_t start,
+                                      const DspKernels& kernels) {
   // Energy of the segment one lag shorter than the first candidate, updated incrementally per lag.
   std::int16_t p = static_cast<std::int16_t>(start - (kPitchMin - 1));
   std::int32_t energy = 0;
@@ -32,6 +35,13 @@ std::int16_t estimate_open_loop_pitch(std::span<const std::int16_t, kPitchBuffer
   std::int16_t best_corr = 0x4000;
   std::int16_t best_energy = 0x7FFF;
 
+  // Lagged segments whose sum of squares is at most plain_limit satisfy the Cauchy-Schwarz bound with the
+  // half-frame (products_within): their correlation is the plain sum, computed here for every lag.
+  const std::int64_t plain_limit = squares_limit(frame_squares);
+  constexpr std::size_t kLags = kHighestLag - kPitchMin + 1;
+  std::array<std::int32_t, kLags> plain;
+  kernels.lagged_correlations(half_frame.data(), buf.data() + start - kPitchMin, kCorrelationLength, kLags, plain.data());
+
   for (std::int16_t lag = kPitchMin; lag <= kHighestLag; ++lag) {
     p = sub16(p, 1);
     energy = msu32(energy, buf[p + kCorrelationLength], buf[p + kCorrelationLength]);
@@ -39,8 +49,10 @@ std::int16_t estimate_open_loop_pitch(std::span<const std::int16_t, kPitchBuffer
     lagged_squares += std::int32_t{buf[p]} * buf[p] -
                       std::int32_t{buf[p + kCorrelationLength]} * buf[p + kCorrelationLength];
 
-    const std::int32_t r = mac32_block(half_frame, buf.subspan(static_cast<std::size_t>(p), kCorrelationLength),
-                                       frame_squares, lagged_squares);
+    const std::int32_t r = lagged_squares <= plain_limit
+                               ? 2 * plain[static_cast<std::size_t>(lag - kPitchMin)]
+                               : mac32_block(half_frame, buf.subspan(static_cast<std::size_t>(p), kCorrelationLength),
+                                             frame_squares, lagged_squares);
     if (r <= 0) continue;
 
     // Squared correlation and energy as mantissas with a common exponent.

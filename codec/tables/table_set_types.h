@@ -4,6 +4,7 @@
 // other sets are loaded from text files (codec/tables/table_set_file.h).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -58,6 +59,16 @@ constexpr std::int64_t acb_entry_squares(const AcbGainEntry& entry) {
   return sum;
 }
 
+// The largest magnitude in a codebook, for the exactness bound of the LSP band search.
+template <std::size_t Width>
+constexpr std::int32_t largest_entry(const LspCodebook<Width>& book) {
+  std::int32_t m = 0;
+  for (const auto& row : book) {
+    for (const std::int16_t v : row) m = std::max(m, v < 0 ? -std::int32_t{v} : std::int32_t{v});
+  }
+  return m;
+}
+
 // A read-only view of the nine tables of a set, wherever they are held.
 struct TableSetView {
   std::span<const std::array<std::int16_t, 3>, kLspCodebookRows> lsp_band0;
@@ -85,14 +96,16 @@ struct TableSet {
   std::array<std::int16_t, kAcbEntries> sharp_lag_offset{};  // 5.3 kbit/s sharpening lag correction, or 60
   std::array<std::int16_t, kAcbEntries> sharp_gain{};        // and its gain (Q15)
 
-  // Derived: each pitch-gain entry's sum of squares.
+  // Derived: each pitch-gain entry's sum of squares, and each LSP codebook's largest magnitude.
   std::array<std::int64_t, kAcbShortLagEntries> acb_squares85{};
   std::array<std::int64_t, kAcbEntries> acb_squares170{};
+  std::array<std::int32_t, 3> lsp_largest{};
 
   // Fills in the derived members from the nine tables.
   constexpr void derive() {
     for (std::size_t e = 0; e < kAcbShortLagEntries; ++e) acb_squares85[e] = acb_entry_squares(acb_gain85[e]);
     for (std::size_t e = 0; e < kAcbEntries; ++e) acb_squares170[e] = acb_entry_squares(acb_gain170[e]);
+    lsp_largest = {largest_entry(lsp_band0), largest_entry(lsp_band1), largest_entry(lsp_band2)};
   }
 
   constexpr TableSetView view() const {

@@ -56,3 +56,33 @@ TEST(BlockOps, ProductBoundIsCauchySchwarz) {
 }
 
 }  // namespace
+
+namespace {
+
+// The closed forms of three operator chains, on every extreme pairing and random values.
+TEST(BlockOps, ClosedFormsEqualTheirChains) {
+  const std::array<std::int16_t, 9> extremes = {-32768, -32767, -16384, -1, 0, 1, 16384, 32766, 32767};
+  std::mt19937 rng(57);
+  std::uniform_int_distribution<int> d16(-32768, 32767);
+  std::vector<std::array<std::int16_t, 3>> cases;
+  for (std::int16_t p : extremes) {
+    for (std::int16_t b : extremes) {
+      for (std::int16_t v : extremes) cases.push_back({p, b, v});
+    }
+  }
+  for (int i = 0; i < 200000; ++i) {
+    cases.push_back({static_cast<std::int16_t>(d16(rng)), static_cast<std::int16_t>(d16(rng)),
+                     static_cast<std::int16_t>(d16(rng))});
+  }
+  for (const auto& [p, b, v] : cases) {
+    ASSERT_EQ(fx::mac_round16(p, b, v), fx::round32_to16(fx::mac32(fx::deposit_high(p), b, v))) << p << " " << b << " " << v;
+    ASSERT_EQ(fx::msu_round16(p, b, v), fx::round32_to16(fx::msu32(fx::deposit_high(p), b, v))) << p << " " << b << " " << v;
+  }
+  std::vector<std::int32_t> accs = {fx::kMin32, fx::kMin32 + 1, -(1 << 29) - 1, -(1 << 29), -0x2001, -0x2000, -1, 0,
+                                    0x1FFF,     0x2000,         (1 << 29) - 0x2001, (1 << 29) - 0x2000, (1 << 29), fx::kMax32};
+  std::uniform_int_distribution<std::int32_t> d32(fx::kMin32, fx::kMax32);
+  for (int i = 0; i < 200000; ++i) accs.push_back(i % 2 ? d32(rng) : d32(rng) >> 2);
+  for (std::int32_t acc : accs) ASSERT_EQ(fx::round16_shl2(acc), fx::round32_to16(fx::shl32(acc, 2))) << acc;
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// The inner loops that take most of a frame's time, built once per instruction-set level.
+//
+// Every kernel exists as plain C++ (the scalar level, built for the processor's baseline) and again for
+// each vector level of the processor family, from the same source compiled for that level's instruction
+// set (x86/dsp_kernels_*.cpp). Every level computes the same values, bit for bit: the kernels use only
+// exact integer arithmetic, and only where a bound rules out saturation. A codec object chooses its level
+// when it is created (the best its processor runs, unless told otherwise) and keeps the kernels it uses.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "codec/common/constants.h"
+#include "codec/common/fixed_codebook_excitation.h"
+
+namespace g7231 {
+
+enum class SimdLevel : std::uint8_t {
+  scalar,  // plain C++ for the baseline instruction set
+  sse41,   // x86 SSE4.1
+  avx2,    // x86 AVX2
+  avx512,  // x86 AVX-512 (F, BW, VL)
+  best,    // the fastest level the processor runs (AVX2 where available)
+};
+
+// The level's name: "scalar", "sse41", "avx2", "avx512" or "best".
+const char* simd_level_name(SimdLevel level);
+
+// Whether this build and processor run the level (scalar and best always).
+bool simd_level_available(SimdLevel level);
+
+// The level `best` stands for here.
+SimdLevel best_simd_level();
+
+// The three passes of the per-subframe filter cascade (synthesis, formant weighting, harmonic shaping).
+enum class CascadeMode : std::uint8_t {
+  impulse,  // response to a unit impulse from zero memories
+  ringing,  // zero-input response from the memories, taken off the target
+  update,   // the final excitation through the filters: memories advance, excitation becomes speech
+};
+
+// Working memory of one cascade pass. f and r hold the synthesis and weighting filter outputs in time
+// order: [0..9] the ten outputs before the subframe, oldest first, [10 + n] those of sample n; the six
+// entries after them stay zero. shaping holds the 145 weighting outputs before the subframe, then the 60
+// of the subframe.
+inline constexpr std::size_t kCascadeLine = kLpcOrder + kSubframeSamples + 6;
+struct CascadeWork {
+  std::array<std::int16_t, kCascadeLine> f{};
+  std::array<std::int16_t, kCascadeLine> r{};
+  std::array<std::int16_t, kHistorySamples + kSubframeSamples> shaping{};
+};
+
+// A subframe vector padded to 64 values (the last four zero), 32-byte aligned for the vector kernels.
+using PaddedVector = std::array<std::int16_t, 64>;
+
+// The best gain entry found so far by the pitch-gain search: its criterion and index.
+struct GainSearchBest {
+  std::int32_t criterion = 0;
+  std::size_t entry = 0;
+  bool found = false;  // an entry of the searched table beat the criterion it started from
+};
+
+inline constexpr std::size_t kAcelpSearchFrame = 64;  // positions 60..63 lie outside the subframe
+
+// Correlations of the prepared impulse response between even-grid pulse positions: the four diagonal
+// blocks D0..D3, then the cross blocks C01, C02, C03, C12, C13, C23 (row = index on the lower track).
+struct AcelpCorrMatrix {
+  using Block = std::array<std::array<std::int16_t, kAcelpTrackPositions>, kAcelpTrackPositions>;
+  std::array<std::array<std::int16_t, kAcelpTrackPositions>, kAcelpTracks> diag{};
+  std::array<Block, 6> cross{};
+
+  // Cab for tracks a < b.
+  Block& block(std::size_t a, std::size_t b) { return cross[a == 0 ? b - 1 : a + b]; }
+  const Block& block(std::size_t a, std::size_t b) const { return cross[a == 0 ? b - 1 : a + b]; }
+};
+static_assert(sizeof(AcelpCorrMatrix) == 416 * sizeof(std::int16_t));
+
+// The pulses the ACELP search keeps: four even-grid positions, one per track, and the grid (0 or 1).
+struct AcelpChoice {
+  std::array<std::int16_t, kAcelpTracks> positions = {0, 2, 4, 6};
+  std::int16_t grid = 0;
+};
+
+struct DspKernels {
+  SimdLevel level;
+
+  // One cascade pass over a subframe with the synthesis filter a and the weighting filter w (numerator
+  // w[0..9], denominator w[10..19]). io is written with the impulse response, updated as the target, or
+  // read as the excitation and written with the reconstructed speech, by mode. lag and gain shape the
+  // impulse response and the ringing only.
+  void (*filter_cascade)(CascadeMode mode, std::span<std::int16_t, kSubframeSamples> io,
+                         std::span<const std::int16_t, kLpcOrder> a, std::span<const std::int16_t, 2 * kLpcOrder> w,
+                         CascadeWork& work, std::int16_t lag, std::int16_t gain);
+
+  // The formant weighting filter over a frame, in place: per subframe s, numerator coef[20s .. 20s + 9] on
+  // the past inputs (fir_mem) and denominator coef[20s + 10 .. 20s + 19] on the past outputs (iir_mem),
+  // memories most recent first and carried on.
+  void (*formant_weighting)(std::span<std::int16_t, kFrameSamples> frame,
+                            std::span<const std::int16_t, kSubframes * 2 * kLpcOrder> coef,
+                            std::span<std::int16_t, kLpcOrder> fir_mem, std::span<std::int16_t, kLpcOrder> iir_mem);
+
+  // out[i] = sum over j < length of x[j] * y[j - i] for i = 0..count-1 (y stepping back one sample per
+  // output), in plain 32-bit arithmetic that wraps on overflow: callers use only the outputs that a bound
+  // keeps in range. length is a multiple of 8.
+  void (*lagged_correlations)(const std::int16_t* x, const std::int16_t* y, std::size_t length, std::size_t count,
+                              std::int32_t* out);
+
+  // out[n] = sum over k <= n of seg[k] * h[n - k], n = 0..59, in plain 32-bit arithmetic. Only for inputs
+  // whose sums of squares bound every partial sum: 4 sum(seg^2) sum(h^2) <= (2^31 - 1)^2.
+  void (*convolve)(std::span<const std::int16_t, kSubframeSamples> seg, std::span<const std::int16_t, kSubframeSamples> h,
+                   std::span<std::int32_t, kSubframeSamples> out);
+
+  // The 20 correlations of each pitch candidate, in the order of a gain entry's values, 20 per candidate
+  // in c: bufs holds each candidate's lagged excitation (64 values), h is the impulse response
+  // (h[0] = 8192) with its sum of squares, x the target (padded) with its sum of squares.
+  void (*pitch_candidate_correlations)(std::span<const std::array<std::int16_t, kSubframeSamples + 4>> bufs,
+                                       std::span<const std::int16_t, kSubframeSamples> h, std::int64_t h_squares,
+                                       const PaddedVector& x, std::int64_t x_squares, std::span<std::int32_t> c);
+
+  // Entries 0..count-1 of a pitch-gain table (20 values each; squares[e] the sum of squares of entry e):
+  // the criterion of entry e is the saturating sum of g[i] * entry[i] (add32 of shr32(mult32_16x16, 1)).
+  // An entry replaces best only with a strictly greater criterion, so the first of equal entries stays.
+  void (*pitch_gain_search)(std::span<const std::int16_t, 20> g, const std::int16_t* table,
+                            const std::int64_t* squares, std::size_t count, GainSearchBest& best);
+
+  // The ACELP correlation matrix from the normalised response p (4 zeros, then the 60 samples): every
+  // entry the extract_high of a mac32 accumulation of p[m] p[m + |u - v|] over m <= 63 - max(u, v).
+  void (*acelp_correlations)(std::span<const std::int16_t, kAcelpSearchFrame> p, AcelpCorrMatrix& matrix);
+
+  // The budgeted depth-first search over the four tracks, on the sign-corrected target d and the
+  // sign-adjusted matrix: the fourth track only for three-pulse sums above thr, one unit of budget per
+  // fourth-track loop, the search ending when the budget reaches 0. The first best candidate is kept.
+  void (*acelp_search)(std::span<const std::int16_t, kAcelpSearchFrame> d, const AcelpCorrMatrix& matrix,
+                       std::int16_t thr, std::int16_t& budget, AcelpChoice& choice);
+};
+
+// The kernels of a level; an unavailable level gives the scalar kernels, best the best available.
+const DspKernels& dsp_kernels(SimdLevel level = SimdLevel::best);
+
+}  // namespace g7231

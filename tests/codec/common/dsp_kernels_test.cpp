@@ -1,0 +1,185 @@
+// Every vector level's kernels against the scalar kernels, on random and extreme inputs: each level the
+// processor runs must compute the same values, bit for bit. (The scalar kernels themselves are held to
+// the saturating operators by the stage tests and by the equivalence test.)
+#include "codec/common/dsp_kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <random>
+#include <vector>
+
+#include "fixedpoint/block_ops.h"
+
+namespace g7231 {
+namespace {
+
+class Kernels : public testing::TestWithParam<SimdLevel> {
+ protected:
+  void SetUp() override {
+    if (!simd_level_available(GetParam())) GTEST_SKIP() << simd_level_name(GetParam()) << " not run by this processor";
+  }
+  const DspKernels& level() const { return dsp_kernels(GetParam()); }
+  const DspKernels& scalar() const { return dsp_kernels(SimdLevel::scalar); }
+
+  std::mt19937 rng{1234};
+  // Values from tiny to full scale, with runs of the extremes.
+  std::int16_t value(int amp) {
+    switch (rng() % 16) {
+      case 0: return -32768;
+      case 1: return 32767;
+      default: return static_cast<std::int16_t>(std::uniform_int_distribution<int>(-amp, amp)(rng));
+    }
+  }
+  int amplitude() { return std::array{8, 300, 4000, 16000, 32767}[rng() % 5]; }
+  template <std::size_t N>
+  std::array<std::int16_t, N> vector(int amp) {
+    std::array<std::int16_t, N> v;
+    for (auto& x : v) x = value(amp);
+    return v;
+  }
+};
+
+TEST_P(Kernels, FilterCascadeAndFormantWeighting) {
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int amp = amplitude();
+    const auto a = vector<kLpcOrder>(trial % 3 == 0 ? 32767 : 6000);
+    const auto w = vector<2 * kLpcOrder>(trial % 3 == 0 ? 32767 : 6000);
+    CascadeWork work;
+    const auto mem = vector<2 * kLpcOrder>(amp);
+    std::copy_n(mem.begin(), kLpcOrder, work.f.begin());
+    std::copy_n(mem.begin() + kLpcOrder, kLpcOrder, work.r.begin());
+    const auto history = vector<kHistorySamples>(amp);
+    std::copy(history.begin(), history.end(), work.shaping.begin());
+    const auto io = vector<kSubframeSamples>(amp);
+    const auto lag = static_cast<std::int16_t>(15 + rng() % 131);
+    const std::int16_t gain = value(10240);
+    for (const CascadeMode mode : {CascadeMode::impulse, CascadeMode::ringing, CascadeMode::update}) {
+      CascadeWork w1 = work;
+      CascadeWork w2 = work;
+      auto io1 = io;
+      auto io2 = io;
+      scalar().filter_cascade(mode, io1, a, w, w1, lag, gain);
+      level().filter_cascade(mode, io2, a, w, w2, lag, gain);
+      ASSERT_EQ(io1, io2) << "trial " << trial;
+      ASSERT_EQ(w1.f, w2.f) << "trial " << trial;
+      ASSERT_EQ(w1.r, w2.r) << "trial " << trial;
+    }
+    auto frame1 = vector<kFrameSamples>(amp);
+    auto frame2 = frame1;
+    const auto coef = vector<kSubframes * 2 * kLpcOrder>(trial % 3 == 0 ? 32767 : 6000);
+    auto fir1 = vector<kLpcOrder>(amp), iir1 = vector<kLpcOrder>(amp);
+    auto fir2 = fir1, iir2 = iir1;
+    scalar().formant_weighting(frame1, coef, fir1, iir1);
+    level().formant_weighting(frame2, coef, fir2, iir2);
+    ASSERT_EQ(frame1, frame2) << "trial " << trial;
+    ASSERT_EQ(iir1, iir2) << "trial " << trial;
+  }
+}
+
+TEST_P(Kernels, CorrelationsAndConvolution) {
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int amp = amplitude();
+    // Plain sums that wrap: every level wraps alike.
+    const auto x = vector<128>(amp);
+    const auto y = vector<256>(amplitude());
+    std::array<std::int32_t, 125> out1;
+    std::array<std::int32_t, 125> out2;
+    const std::size_t length = 8 * (1 + rng() % 15);
+    const std::size_t count = 1 + rng() % 125;
+    scalar().lagged_correlations(x.data(), y.data() + 128, length, count, out1.data());
+    level().lagged_correlations(x.data(), y.data() + 128, length, count, out2.data());
+    ASSERT_TRUE(std::equal(out1.begin(), out1.begin() + static_cast<std::ptrdiff_t>(count), out2.begin())) << trial;
+
+    // The convolution, on inputs whose sums of squares allow it.
+    auto seg = vector<kSubframeSamples>(amp);
+    auto h = vector<kSubframeSamples>(amplitude());
+    while (!fx::products_within(fx::sum_of_squares(seg), fx::sum_of_squares(h))) {
+      for (auto& v : h) v = static_cast<std::int16_t>(v / 2);
+    }
+    std::array<std::int32_t, kSubframeSamples> c1;
+    std::array<std::int32_t, kSubframeSamples> c2;
+    scalar().convolve(seg, h, c1);
+    level().convolve(seg, h, c2);
+    ASSERT_EQ(c1, c2) << "trial " << trial;
+  }
+}
+
+TEST_P(Kernels, PitchSearch) {
+  for (int trial = 0; trial < 2000; ++trial) {
+    const int amp = amplitude();
+    std::array<std::array<std::int16_t, kSubframeSamples + 4>, 4> bufs;
+    for (auto& b : bufs) b = vector<kSubframeSamples + 4>(amp);
+    auto h = vector<kSubframeSamples>(amplitude());
+    h[0] = 8192;
+    PaddedVector x{};
+    const auto target = vector<kSubframeSamples>(amplitude());
+    std::copy(target.begin(), target.end(), x.begin());
+    const std::int64_t hs = fx::sum_of_squares(h);
+    const std::int64_t xs = fx::sum_of_squares(x);
+    std::array<std::int32_t, 80> c1{};
+    std::array<std::int32_t, 80> c2{};
+    scalar().pitch_candidate_correlations(bufs, h, hs, x, xs, c1);
+    level().pitch_candidate_correlations(bufs, h, hs, x, xs, c2);
+    ASSERT_EQ(c1, c2) << "trial " << trial;
+
+    // A gain table of random entries, some of them full scale.
+    const std::size_t entries = 1 + rng() % 170;
+    std::vector<std::int16_t> table(20 * entries);
+    const int entry_amp = amplitude();
+    for (auto& v : table) v = value(entry_amp);
+    std::vector<std::int64_t> squares(entries);
+    for (std::size_t e = 0; e < entries; ++e) squares[e] = fx::sum_of_squares(std::span(table).subspan(20 * e, 20));
+    const auto g = vector<20>(amplitude());
+    GainSearchBest b1{.criterion = static_cast<std::int32_t>(rng() % 1000)};
+    GainSearchBest b2 = b1;
+    scalar().pitch_gain_search(g, table.data(), squares.data(), entries, b1);
+    level().pitch_gain_search(g, table.data(), squares.data(), entries, b2);
+    ASSERT_EQ(b1.criterion, b2.criterion) << "trial " << trial;
+    ASSERT_EQ(b1.entry, b2.entry) << "trial " << trial;
+    ASSERT_EQ(b1.found, b2.found) << "trial " << trial;
+  }
+}
+
+TEST_P(Kernels, AcelpMatrixAndSearch) {
+  for (int trial = 0; trial < 2000; ++trial) {
+    auto p = vector<kAcelpSearchFrame>(amplitude());
+    std::fill_n(p.begin(), 4, std::int16_t{0});
+    AcelpCorrMatrix m1;
+    AcelpCorrMatrix m2;
+    scalar().acelp_correlations(p, m1);
+    level().acelp_correlations(p, m2);
+    ASSERT_EQ(m1.diag, m2.diag) << "trial " << trial;
+    ASSERT_EQ(m1.cross, m2.cross) << "trial " << trial;
+
+    // The search on a random matrix and target; the threshold anywhere from nothing to everything.
+    const auto d = vector<kAcelpSearchFrame>(amplitude());
+    AcelpCorrMatrix m;
+    for (auto& row : m.diag) {
+      for (auto& v : row) v = value(amplitude());
+    }
+    for (auto& block : m.cross) {
+      for (auto& row : block) {
+        for (auto& v : row) v = value(amplitude());
+      }
+    }
+    const std::int16_t thr = value(32767);
+    std::int16_t budget1 = static_cast<std::int16_t>(1 + rng() % 600);
+    std::int16_t budget2 = budget1;
+    AcelpChoice a1;
+    AcelpChoice a2;
+    scalar().acelp_search(d, m, thr, budget1, a1);
+    level().acelp_search(d, m, thr, budget2, a2);
+    ASSERT_EQ(a1.positions, a2.positions) << "trial " << trial;
+    ASSERT_EQ(a1.grid, a2.grid) << "trial " << trial;
+    ASSERT_EQ(budget1, budget2) << "trial " << trial;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(VectorLevels, Kernels,
+                         testing::Values(SimdLevel::sse41, SimdLevel::avx2, SimdLevel::avx512),
+                         [](const testing::TestParamInfo<SimdLevel>& info) { return simd_level_name(info.param); });
+
+}  // namespace
+}  // namespace g7231
