@@ -147,6 +147,10 @@ void OutputFile::open_standard_output() {
 bool OutputFile::open(const std::string& path) {
   discard();
   owns_fd_ = true;
+  if (path.empty()) {
+    errno = ENOENT;
+    return false;
+  }
   target_ = path;
   if (!follow_links(target_)) return false;
   struct stat st {};

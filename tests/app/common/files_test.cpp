@@ -102,7 +102,7 @@ TEST_F(OutputFileTest, RefusalsAndDevices) {
     std::string path;
     int error;
   };
-  std::vector<Case> cases = {{dir_.string(), EISDIR}, {path("nowhere/out"), ENOENT}};
+  std::vector<Case> cases = {{dir_.string(), EISDIR}, {path("nowhere/out"), ENOENT}, {"", ENOENT}};
   if (geteuid() != 0) cases.push_back({path("protected"), EACCES});  // root may write any file
   for (const Case& c : cases) {
     OutputFile f;
