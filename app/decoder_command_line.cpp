@@ -5,12 +5,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string_view>
 #include <vector>
 
-#include "app/file_io.h"
-#include "codec/decoder/decoder.h"
+#include "app/common/coder_objects.h"
+#include "app/common/files.h"
+#include "app/common/pcm_conversion.h"
+#include "app/common/record_layout.h"
 #include "g7231/version.h"
 
 namespace g7231::cli {
@@ -76,10 +77,6 @@ int fail(const char* what, const char* name, int error) {
   return kFailure;
 }
 
-struct DestroyDecoder {
-  void operator()(G7231Decoder* decoder) const { destroy_decoder(decoder); }
-};
-
 // What the records of a file held, beside speech the decoder could decode.
 struct Tally {
   long long records = 0;
@@ -120,11 +117,11 @@ int run_decoder(int argc, char* argv[]) {
 
   File in(std::fopen(in_name, "rb"));
   if (!in) return fail("opening input file", in_name, errno);
-  if (is_same_file(in.get(), out_name)) {
+  if (is_same_file(in_name, out_name)) {
     std::fprintf(stderr, "Error: output file %s is the input file!\n", out_name);
     return kFailure;
   }
-  const std::unique_ptr<G7231Decoder, DestroyDecoder> decoder(create_decoder({.postfilter = args.postfilter}));
+  const DecoderPtr decoder(create_decoder({.postfilter = args.postfilter}));
   if (decoder == nullptr) {
     std::fprintf(stderr, "Error creating decoder!\n");
     return kFailure;
@@ -132,7 +129,7 @@ int run_decoder(int argc, char* argv[]) {
   OutputFile out;
   if (!out.open(out_name)) return fail("opening output file", out_name, errno);
 
-  std::array<std::uint8_t, kRecordBytes> record{};
+  std::array<std::uint8_t, kLowRateRecordBytes> record{};
   std::array<std::int16_t, kFrameSamples> samples{};
   std::array<std::uint8_t, kPcmFrameBytes> bytes{};
   Tally tally;
@@ -148,9 +145,7 @@ int run_decoder(int argc, char* argv[]) {
       ++tally.damaged;
     }
     bytes_from_samples(samples, bytes);
-    if (std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size()) {
-      return fail("writing output file", out_name, errno);
-    }
+    if (!out.write(bytes)) return fail("writing output file", out_name, errno);
   }
   if (std::ferror(in.get()) != 0) return fail("reading input file", in_name, errno);
   if (!out.commit()) return fail("writing output file", out_name, errno);

@@ -10,7 +10,7 @@
 #include <optional>
 #include <thread>
 
-#include "app/g7231/output_file.h"
+#include "app/common/files.h"
 
 namespace g7231::app {
 namespace {
@@ -21,7 +21,9 @@ namespace fs = std::filesystem;
 std::optional<double> code_reporting(const std::string& in, const std::string& out, Console& console, bool progress,
                                      const CodeOneFile& code_one) {
   try {
-    refuse_same_file(in, out);
+    if (in != "-" && out != "-" && cli::is_same_file(in, out)) {
+      throw Failure(about(out, "is the input file; refusing to overwrite it"));
+    }
     return code_one(in, out, console, progress);
   } catch (const Failure& f) {
     console.error(f.what());

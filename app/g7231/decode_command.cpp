@@ -2,38 +2,34 @@
 #include <CLI/CLI.hpp>
 
 #include <array>
+#include <functional>
 #include <optional>
 
+#include "app/common/coder_objects.h"
+#include "app/common/pcm_conversion.h"
 #include "app/g7231/audio_output.h"
 #include "app/g7231/batch.h"
 #include "app/g7231/frame_stream.h"
-#include "app/g7231/output_file.h"
+#include "app/g7231/output.h"
 #include "app/g7231/table_set_option.h"
-#include "codec/decoder/decoder.h"
 
 namespace g7231::app {
 namespace {
 
-constexpr int kSpeechRate = 8000;
-
 struct DecodeSettings {
   StreamFormat format = StreamFormat::automatic;
   bool postfilter = true;
-  int out_rate = kSpeechRate;
+  int out_rate = cli::kSpeechRate;
   const TableSet* tables = nullptr;  // null: the built-in set
-};
-
-struct DecoderDeleter {
-  void operator()(G7231Decoder* d) const { destroy_decoder(d); }
 };
 
 double decode_file(const DecodeSettings& settings, const std::string& in, const std::string& out_path,
                    Console& console, bool progress) {
   const std::string name = display_name(in);
   const FrameStream stream = read_frame_stream(in, settings.format);
-  OutputFile out(out_path);
+  Output out(out_path);
   AudioWriter writer(out, container_for(out_path), settings.out_rate);
-  const std::unique_ptr<G7231Decoder, DecoderDeleter> decoder(create_decoder({.postfilter = settings.postfilter, .tables = settings.tables}));
+  const cli::DecoderPtr decoder(create_decoder({.postfilter = settings.postfilter, .tables = settings.tables}));
   if (!decoder) throw Failure(about(name, "cannot create a decoder: out of memory"));
   std::optional<ProgressLine> line;
   const double seconds = static_cast<double>(stream.frames.size()) * kFrameSeconds;
@@ -85,16 +81,13 @@ class DecodeCommand : public Command {
     settings.format = parse_stream_format(format_);
     settings.postfilter = !no_postfilter_;
     settings.out_rate = out_rate_;
-    return run_files(files_, global,
-                     [settings](const std::string& in, const std::string& out, Console& console, bool progress) {
-                       return decode_file(settings, in, out, console, progress);
-                     });
+    return run_files(files_, global, std::bind_front(decode_file, settings));
   }
 
  private:
   std::string format_ = "auto";
   bool no_postfilter_ = false;
-  int out_rate_ = kSpeechRate;
+  int out_rate_ = cli::kSpeechRate;
   std::string tables_;
   FileArguments files_;
 };
@@ -102,8 +95,8 @@ class DecodeCommand : public Command {
 }  // namespace
 
 CommandEntry add_decode_command(CLI::App& app) {
-  CLI::App* cmd = app.add_subcommand("decode", "Decode frames into speech (WAV when OUT ends in .wav, else raw PCM)");
-  return {cmd, std::make_unique<DecodeCommand>(*cmd)};
+  return add_command<DecodeCommand>(app, "decode",
+                                    "Decode frames into speech (WAV when OUT ends in .wav, else raw PCM)");
 }
 
 }  // namespace g7231::app

@@ -2,14 +2,15 @@
 #include <CLI/CLI.hpp>
 
 #include <array>
+#include <functional>
 #include <optional>
 
+#include "app/common/coder_objects.h"
 #include "app/g7231/audio_input.h"
 #include "app/g7231/batch.h"
 #include "app/g7231/frame_stream.h"
-#include "app/g7231/output_file.h"
+#include "app/g7231/output.h"
 #include "app/g7231/table_set_option.h"
-#include "codec/encoder/encoder.h"
 
 namespace g7231::app {
 namespace {
@@ -20,17 +21,13 @@ struct EncodeSettings {
   bool raw = false;
 };
 
-struct EncoderDeleter {
-  void operator()(G7231Encoder* e) const { destroy_encoder(e); }
-};
-
 double encode_file(const EncodeSettings& settings, const std::string& in, const std::string& out_path,
                    Console& console, bool progress) {
   AudioReader reader(in, settings.raw);
-  OutputFile out(out_path);
+  Output out(out_path);
   FrameWriter writer(out, settings.format,
                      settings.encoder.high_rate ? kHighRateRecordBytes : kLowRateRecordBytes);
-  const std::unique_ptr<G7231Encoder, EncoderDeleter> encoder(create_encoder(settings.encoder));
+  const cli::EncoderPtr encoder(create_encoder(settings.encoder));
   if (!encoder) throw Failure(about(reader.name(), "cannot create an encoder: out of memory"));
   std::optional<ProgressLine> line;
   if (progress) line.emplace(console, reader.name(), reader.duration());
@@ -99,10 +96,7 @@ class EncodeCommand : public Command {
     settings.encoder.highpass = !no_highpass_;
     settings.format = format_ == "records" ? StreamFormat::records : StreamFormat::packed;
     settings.raw = raw_;
-    return run_files(files_, global,
-                     [settings](const std::string& in, const std::string& out, Console& console, bool progress) {
-                       return encode_file(settings, in, out, console, progress);
-                     });
+    return run_files(files_, global, std::bind_front(encode_file, settings));
   }
 
  private:
@@ -118,8 +112,7 @@ class EncodeCommand : public Command {
 }  // namespace
 
 CommandEntry add_encode_command(CLI::App& app) {
-  CLI::App* cmd = app.add_subcommand("encode", "Code audio files (any rate, any channels) into frames");
-  return {cmd, std::make_unique<EncodeCommand>(*cmd)};
+  return add_command<EncodeCommand>(app, "encode", "Code audio files (any rate, any channels) into frames");
 }
 
 }  // namespace g7231::app

@@ -269,8 +269,7 @@ class InfoCommand : public Command {
 }  // namespace
 
 CommandEntry add_info_command(CLI::App& app) {
-  CLI::App* cmd = app.add_subcommand("info", "Show what a file of frames holds: duration, frame kinds, bit rate");
-  return {cmd, std::make_unique<InfoCommand>(*cmd)};
+  return add_command<InfoCommand>(app, "info", "Show what a file of frames holds: duration, frame kinds, bit rate");
 }
 
 }  // namespace g7231::app

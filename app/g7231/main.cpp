@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "app/g7231/command.h"
-#include "app/g7231/output_file.h"
 #include "g7231/version.h"
 
 namespace {
@@ -44,7 +43,6 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  g7231::app::install_interrupt_cleanup();
   try {
     return run(argc, argv);
   } catch (const std::exception& e) {

@@ -24,13 +24,13 @@ std::string text_of(const fs::path& p) {
 }
 
 TEST_F(TablesCommand, ExportThenCheck) {
-  const RunResult exported = tables({"export", str("set.txt")});
+  const RunResult exported = tables({"export", path("set.txt")});
   ASSERT_EQ(exported.status, 0) << exported.err;
   const std::string text = text_of(path("set.txt"));
   EXPECT_NE(text.find("[lsp_band0]"), std::string::npos);
   EXPECT_NE(text.find("[sharp_gain]"), std::string::npos);
 
-  const RunResult checked = tables({"check", str("set.txt")});
+  const RunResult checked = tables({"check", path("set.txt")});
   EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
   EXPECT_NE(checked.out.find("in the table-set format"), std::string::npos) << checked.out;
   EXPECT_NE(checked.out.find("Structure the encoder needs: yes"), std::string::npos) << checked.out;
@@ -41,7 +41,7 @@ TEST_F(TablesCommand, ExportThenCheck) {
 }
 
 TEST_F(TablesCommand, DamagedFilesAreRefused) {
-  ASSERT_EQ(tables({"export", str("set.txt")}).status, 0);
+  ASSERT_EQ(tables({"export", path("set.txt")}).status, 0);
   std::string text = text_of(path("set.txt"));
   // A decreasing taming table: in the format, without the structure.
   {
@@ -50,7 +50,7 @@ TEST_F(TablesCommand, DamagedFilesAreRefused) {
     t.replace(row, t.find('\n', row) - row, "20000");
     std::ofstream(path("bad.txt")) << t;
   }
-  const RunResult structure = tables({"check", str("bad.txt")});
+  const RunResult structure = tables({"check", path("bad.txt")});
   EXPECT_EQ(structure.status, 1);
   EXPECT_NE(structure.out.find("Structure the encoder needs: no"), std::string::npos) << structure.out;
   EXPECT_NE(structure.out.find("taming_gain170 (170-entry taming table): non-decreasing: entry 1"), std::string::npos)
@@ -61,18 +61,18 @@ TEST_F(TablesCommand, DamagedFilesAreRefused) {
     t.replace(t.find("[acb_gain85]"), 12, "[acb_gain86]");
     std::ofstream(path("malformed.txt")) << t;
   }
-  const RunResult format = tables({"check", str("malformed.txt")});
+  const RunResult format = tables({"check", path("malformed.txt")});
   EXPECT_EQ(format.status, 1);
   EXPECT_NE(format.err.find("unknown table [acb_gain86]"), std::string::npos) << format.err;
   EXPECT_NE(format.err.find("malformed.txt:"), std::string::npos) << format.err;
 
-  const RunResult missing = tables({"check", str("none.txt")});
+  const RunResult missing = tables({"check", path("none.txt")});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("none.txt"), std::string::npos) << missing.err;
 }
 
 TEST_F(TablesCommand, AFailedExportLeavesNothing) {
-  const RunResult r = tables({"export", str("no-such-dir/set.txt")});
+  const RunResult r = tables({"export", path("no-such-dir/set.txt")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Error writing"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(path("no-such-dir")));

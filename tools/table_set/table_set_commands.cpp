@@ -2,13 +2,15 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <span>
 #include <sstream>
 #include <string>
 
-#include "app/file_io.h"
+#include "app/common/files.h"
 #include "codec/tables/builtin_table_set.h"
 #include "codec/tables/table_set_file.h"
 #include "g7231/version.h"
@@ -60,7 +62,8 @@ int export_table_set_command(const char* path) {
                       "'#' starts a comment. Streams decode correctly only with the set they were coded with.");
   const std::string bytes = text.str();
   cli::OutputFile out;
-  if (!out.open(path) || std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size() || !out.commit()) {
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  if (!out.open(path) || !out.write(std::span(data, bytes.size())) || !out.commit()) {
     std::fprintf(stderr, "Error writing %s: %s\n", path, std::strerror(errno));
     return 1;
   }
