@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <cstring>
 
 #include "app/common/files.h"
 #include "app/common/pcm_conversion.h"
 #include "app/common/record_layout.h"
 #include "codec/encoder/encoder.h"
+#include "g7231/version.h"
 
 namespace g7231::cli {
 namespace {
@@ -31,6 +33,10 @@ double elapsed_seconds(std::clock_t start, std::clock_t end) {
 }
 
 int run(int argc, char* argv[]) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("g7231enc %s\n", G7231_VERSION_STRING);
+    return kSuccess;
+  }
   print_banner();
   if (argc != 3) {
     std::printf("Usage: %s infile outfile\n", argc > 0 && argv[0] != nullptr ? argv[0] : "g7231enc");

@@ -12,6 +12,7 @@
 #include "app/common/files.h"
 #include "app/common/pcm_conversion.h"
 #include "app/common/record_layout.h"
+#include "g7231/version.h"
 
 namespace g7231::cli {
 namespace {
@@ -21,6 +22,7 @@ constexpr int kFailure = 1;
 
 struct Arguments {
   bool help = false;
+  bool version = false;
   bool postfilter = true;
   const char* unknown_option = nullptr;  // the first one given
   std::vector<const char*> files;
@@ -39,6 +41,8 @@ Arguments parse_arguments(int argc, char* argv[]) {
       options_ended = true;
     } else if (arg == "--help" || arg == "-h") {
       args.help = true;
+    } else if (arg == "--version") {
+      args.version = true;
     } else if (arg == "--no-postfilter") {
       args.postfilter = false;
     } else if (args.unknown_option == nullptr) {
@@ -61,6 +65,7 @@ void print_help(const char* program) {
       "\n"
       "  --no-postfilter  leave out the postfilter: the output is then the encoder's own reconstruction\n"
       "  -h, --help       print this help and exit\n"
+      "  --version        print the version and exit\n"
       "\n"
       "A record holding values no encoder writes, or a 6.3 kbit/s frame (24 bytes, longer than a record),\n"
       "is concealed as a lost frame and reported; a partial record at the end is reported and not decoded.\n"
@@ -92,6 +97,10 @@ int run_decoder(int argc, char* argv[]) {
   const Arguments args = parse_arguments(argc, argv);
   if (args.help) {
     print_help(program);
+    return kSuccess;
+  }
+  if (args.version) {
+    std::printf("g7231dec %s\n", G7231_VERSION_STRING);
     return kSuccess;
   }
   if (args.unknown_option != nullptr) {

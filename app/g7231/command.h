@@ -41,5 +41,6 @@ CommandEntry add_command(CLI::App& app, const std::string& name, const std::stri
 CommandEntry add_encode_command(CLI::App& app);
 CommandEntry add_decode_command(CLI::App& app);
 CommandEntry add_info_command(CLI::App& app);
+CommandEntry add_tables_command(CLI::App& app);
 
 }  // namespace g7231::app

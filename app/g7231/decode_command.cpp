@@ -11,6 +11,7 @@
 #include "app/g7231/batch.h"
 #include "app/g7231/frame_stream.h"
 #include "app/g7231/output.h"
+#include "app/g7231/table_set_option.h"
 
 namespace g7231::app {
 namespace {
@@ -19,6 +20,7 @@ struct DecodeSettings {
   StreamFormat format = StreamFormat::automatic;
   bool postfilter = true;
   int out_rate = cli::kSpeechRate;
+  const TableSet* tables = nullptr;  // null: the built-in set
 };
 
 double decode_file(const DecodeSettings& settings, const std::string& in, const std::string& out_path,
@@ -27,7 +29,7 @@ double decode_file(const DecodeSettings& settings, const std::string& in, const 
   const FrameStream stream = read_frame_stream(in, settings.format);
   Output out(out_path);
   AudioWriter writer(out, container_for(out_path), settings.out_rate);
-  const cli::DecoderPtr decoder(create_decoder({.postfilter = settings.postfilter}));
+  const cli::DecoderPtr decoder(create_decoder({.postfilter = settings.postfilter, .tables = settings.tables}));
   if (!decoder) throw Failure(about(name, "cannot create a decoder: out of memory"));
   std::optional<ProgressLine> line;
   const double seconds = static_cast<double>(stream.frames.size()) * kFrameSeconds;
@@ -67,11 +69,15 @@ class DecodeCommand : public Command {
     cmd.add_option("--out-rate", out_rate_, "Sample rate of the output in Hz (converted from 8000 with libsoxr)")
         ->check(CLI::Range(1000, 384000).description(""))
         ->type_name("HZ");
+    add_tables_option(cmd, tables_);
     add_file_arguments(cmd, files_, ".wav");
   }
 
   int run(const GlobalOptions& global) override {
+    std::shared_ptr<const TableSet> tables;
+    if (!load_tables_option(tables_, global, tables)) return kExitFailure;
     DecodeSettings settings;
+    settings.tables = tables.get();
     settings.format = parse_stream_format(format_);
     settings.postfilter = !no_postfilter_;
     settings.out_rate = out_rate_;
@@ -82,6 +88,7 @@ class DecodeCommand : public Command {
   std::string format_ = "auto";
   bool no_postfilter_ = false;
   int out_rate_ = cli::kSpeechRate;
+  std::string tables_;
   FileArguments files_;
 };
 

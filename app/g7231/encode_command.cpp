@@ -10,6 +10,7 @@
 #include "app/g7231/batch.h"
 #include "app/g7231/frame_stream.h"
 #include "app/g7231/output.h"
+#include "app/g7231/table_set_option.h"
 
 namespace g7231::app {
 namespace {
@@ -81,11 +82,15 @@ class EncodeCommand : public Command {
         ->default_str("packed")
         ->type_name("packed|records");
     cmd.add_flag("--raw", raw_, "IN is raw 16-bit little-endian PCM at 8 kHz (implied by .raw and .pcm)");
+    add_tables_option(cmd, tables_);
     add_file_arguments(cmd, files_, ".g723");
   }
 
   int run(const GlobalOptions& global) override {
+    std::shared_ptr<const TableSet> tables;
+    if (!load_tables_option(tables_, global, tables)) return kExitFailure;
     EncodeSettings settings;
+    settings.encoder.tables = tables.get();
     settings.encoder.high_rate = rate_ == "6.3";
     settings.encoder.vad = !no_vad_;
     settings.encoder.highpass = !no_highpass_;
@@ -100,6 +105,7 @@ class EncodeCommand : public Command {
   bool no_highpass_ = false;
   std::string format_ = "packed";
   bool raw_ = false;
+  std::string tables_;
   FileArguments files_;
 };
 

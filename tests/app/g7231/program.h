@@ -82,9 +82,10 @@ inline std::vector<std::uint8_t> library_packed(std::vector<std::int16_t> speech
   return packed;
 }
 
-// The library's speech for a packed stream.
-inline std::vector<std::int16_t> library_decoded(const std::vector<std::uint8_t>& packed, bool postfilter) {
-  G7231Decoder* dec = create_decoder({.postfilter = postfilter});
+// The library's speech for a packed stream (with the built-in table set unless another is given).
+inline std::vector<std::int16_t> library_decoded(const std::vector<std::uint8_t>& packed, bool postfilter,
+                                                 const TableSet* tables = nullptr) {
+  G7231Decoder* dec = create_decoder({.postfilter = postfilter, .tables = tables});
   std::vector<std::int16_t> speech;
   std::array<std::int16_t, kFrameSamples> out{};
   for (std::size_t at = 0; at < packed.size(); at += frame_bytes(frame_type_of(packed[at]))) {
