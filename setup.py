@@ -29,6 +29,12 @@ def library_sources():
     return sources + ["api/c_api.cpp"]
 
 
+def library_headers():
+    """Every header the sources include, so that a changed header rebuilds the module."""
+    return sorted(str(p.relative_to(ROOT)) for d in ("api", "bitstream", "codec", "fixedpoint", "include")
+                  for p in (ROOT / d).rglob("*") if p.suffix in (".h", ".inc"))
+
+
 def is_x86():
     return re.match(r"^(x86_64|AMD64|amd64|i[3-6]86)$", platform.machine()) is not None
 
@@ -55,6 +61,7 @@ ParallelCompile("G7231_BUILD_JOBS", default=2).install()
 extension = Pybind11Extension(
     "g7231._g7231",
     ["python/g7231_module.cpp"] + library_sources(),
+    depends=library_headers(),
     include_dirs=[".", "include", version_header()],
     define_macros=[("G7231_X86_KERNELS", None)] if is_x86() else [],
     cxx_std=20,
@@ -67,4 +74,6 @@ setup(
     version=VERSION,
     ext_modules=[extension],
     cmdclass={"build_ext": build_ext},
+    # Intermediate files beside the CMake builds, out of the source tree.
+    options={"build": {"build_base": "build/python-setup"}, "egg_info": {"egg_base": "build/python-setup"}},
 )

@@ -100,10 +100,13 @@ void check(int code) {
 }
 
 int rate_code(const py::handle& rate) {
-  if (!PyFloat_Check(rate.ptr()) && !PyLong_Check(rate.ptr())) {
+  // Any real number (a NumPy scalar too), but not text.
+  const bool text = PyUnicode_Check(rate.ptr()) || PyBytes_Check(rate.ptr());
+  const double r = text ? 0.0 : PyFloat_AsDouble(rate.ptr());
+  if (text || (r == -1.0 && PyErr_Occurred())) {
+    PyErr_Clear();
     throw py::type_error("rate must be 5.3 or 6.3 (kbit/s), not " + type_name(rate));
   }
-  const double r = rate.cast<double>();
   if (r == 5.3) return G7231_RATE_5300;
   if (r == 6.3) return G7231_RATE_6300;
   throw py::value_error("rate must be 5.3 or 6.3 (kbit/s), not " + py::repr(rate).cast<std::string>());

@@ -48,9 +48,14 @@ def frames(data) -> Iterator[Tuple[FrameKind, Optional[float], bytes]]:
     last frame cut short by the end of data, TypeError for data that is not bytes-like.
     """
     try:
-        view = memoryview(data).cast("B")
+        view = memoryview(data)
     except TypeError:
         raise TypeError(f"data must be a bytes-like object of packed frames, not {type(data).__name__}") from None
+    if view.itemsize != 1:
+        raise TypeError(f"data must be made of bytes, not of {view.itemsize}-byte items")
+    if view.ndim != 1 or not view.c_contiguous:
+        raise ValueError("data must be one-dimensional and contiguous; pass bytes(data)")
+    view = view.cast("B")
     at = 0
     while at < len(view):
         size = frame_size(view[at])
@@ -89,6 +94,8 @@ def simulate(x: np.ndarray, sample_rate: int, rate: float = 5.3, vad: bool = Fal
         raise ValueError("x holds NaN or infinite samples")
     channels = x.reshape(1, -1) if x.ndim == 1 else x
     n = channels.shape[1]
+    if n == 0:
+        return x.copy()
     common = math.gcd(int(sample_rate), SAMPLE_RATE)
     up, down = SAMPLE_RATE // common, int(sample_rate) // common
 
@@ -158,9 +165,12 @@ def _check_distinct(src: Path, dst: Path) -> None:
 
 
 def _count(data: bytes) -> dict:
+    """Frames of a packed stream by kind, a last frame cut short included."""
     counts = {"speech": 0, "sid": 0, "untransmitted": 0}
-    for kind, _, _ in frames(data):
-        counts[kind] += 1
+    at = 0
+    while at < len(data):
+        counts[_KINDS[frame_type(data[at])][0]] += 1
+        at += frame_size(data[at])
     return counts
 
 
@@ -202,11 +212,7 @@ def decode_file(src: PathLike, dst: PathLike, *, postfilter: bool = True, sample
         raise ValueError(f"{src} holds no frames")
     decoder = Decoder(postfilter=postfilter)
     speech = decoder.decode(data)
-    counts = {"speech": 0, "sid": 0, "untransmitted": 0}
-    at = 0
-    while at < len(data):
-        counts[_KINDS[frame_type(data[at])][0]] += 1
-        at += frame_size(data[at])
+    counts = _count(data)
     seconds = len(speech) / SAMPLE_RATE
     if sample_rate != SAMPLE_RATE:
         from scipy.signal import resample_poly

@@ -22,6 +22,7 @@ CASES = [
     ("text to decode", lambda: g7231.Decoder().decode("abc"), TypeError, "bytes-like"),
     ("int16 to decode", lambda: g7231.Decoder().decode(frame), TypeError, "made of bytes"),
     ("text frames", lambda: list(g7231.frames("abc")), TypeError, "bytes-like"),
+    ("int16 frames", lambda: list(g7231.frames(frame)), TypeError, "made of bytes"),
     ("NaN", lambda: g7231.simulate(nan, 16000), ValueError, "NaN"),
     ("infinity", lambda: g7231.simulate(np.full(800, np.inf), 8000), ValueError, "infinite"),
     ("int32 signal", lambda: g7231.simulate(np.zeros(800, np.int32), 8000), TypeError, "dtype int32"),
