@@ -26,6 +26,9 @@ def library_sources():
     sources = re.findall(r"[\w/]+\.cpp", block)
     if not is_x86():
         sources = [s for s in sources if "/x86/" not in s]
+    missing = [s for s in sources if not (ROOT / s).is_file()]
+    if not sources or missing:
+        raise RuntimeError(f"setup.py cannot read the library's sources from CMakeLists.txt (missing: {missing})")
     return sources + ["api/c_api.cpp"]
 
 
