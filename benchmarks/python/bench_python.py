@@ -7,10 +7,14 @@ codes the same speech frame by frame through the C++ interface (reading and writ
 Python figure is one call of Encoder.encode or Decoder.decode on the whole array. Both are timed best of N,
 by processor time (the fair figure on a shared machine) and by wall time. The thread figures code one copy
 of the speech per thread, each on its own encoder, and give the speed-up of the total work in wall time.
+With valgrind installed, the instructions of whole-file coding (valgrind --tool=callgrind, the stable figure
+on a shared machine) on one copy of the speech: the Python run less one that stops before coding, against
+g7231bench.
 """
 import argparse
 import os
 import resource
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -75,6 +79,9 @@ def main():
         py = best(args.runs, lambda: timed_call(lambda: g7231.Decoder().decode(packed)))
         report("decode 5.3 kbit/s (postfilter)", cxx, py)
 
+    if shutil.which("valgrind"):
+        instructions(args.g7231bench, once)
+
     share = np.tile(once, 2)
     print(f"\nThreads, each encoding its own copy of {len(share) / 8000:.0f} s of speech at 5.3 kbit/s "
           f"({os.cpu_count()} processors; processor time / wall time is the number of cores kept busy):")
@@ -89,6 +96,34 @@ def main():
         single = single or throughput
         print(f"  {threads} thread(s): {wall:6.3f} s wall, {throughput:6.0f} x real time, "
               f"{throughput / single:4.2f} x one thread, {cpu / wall:4.2f} cores busy")
+
+
+# Codes once.raw through the package as the command line says: "none" loads it only.
+_CODE = """import sys, numpy as np, g7231
+x = np.fromfile(sys.argv[2], "<i2").astype(np.int16)
+if sys.argv[1] != "none": data = g7231.Encoder(rate=5.3).encode(x)
+if sys.argv[1] == "decode": g7231.Decoder().decode(data)
+"""
+
+
+def instructions(g7231bench, once):
+    def count(command, work):
+        out = os.path.join(work, "callgrind.out")
+        subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", *command], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return next(int(line.split()[1]) for line in open(out) if line.startswith("summary:"))
+
+    with tempfile.TemporaryDirectory() as work:
+        raw, coded = os.path.join(work, "once.raw"), os.path.join(work, "once.53")
+        once.astype("<i2").tofile(raw)
+        py = {mode: count([sys.executable, "-c", _CODE, mode, raw], work) for mode in ("none", "encode", "decode")}
+        cxx_encode = count([g7231bench, "encode53", raw, coded], work)
+        cxx_decode = count([g7231bench, "decode", coded, os.path.join(work, "out.raw")], work)
+    frames = len(once) // 240
+    print(f"\nInstructions per frame (callgrind, {frames} frames, 5.3 kbit/s):")
+    for task, p, c in (("encode", py["encode"] - py["none"], cxx_encode),
+                       ("decode", py["decode"] - py["encode"], cxx_decode)):
+        print(f"  {task}: Python {p / frames:,.0f}, g7231bench {c / frames:,.0f}, ratio {p / c:.4f}")
 
 
 def report(task, cxx, py):
