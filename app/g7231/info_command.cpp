@@ -172,6 +172,26 @@ std::string frame_line(std::size_t index, const FrameInfo& f) {
   return line;
 }
 
+// The frame counts as a JSON object; `damage`: the kind of damage the source can have besides invalid
+// frames (cut_short for a file, lost for an RTP stream).
+std::string frame_counts_json(const Summary& s, Verdict damage) {
+  return "{\"total\": " + std::to_string(s.frames.size()) +
+         ", \"active_6_3\": " + std::to_string(count(s, Verdict::active_high_rate)) +
+         ", \"active_5_3\": " + std::to_string(count(s, Verdict::active_low_rate)) +
+         ", \"sid\": " + std::to_string(count(s, Verdict::sid)) +
+         ", \"untransmitted\": " + std::to_string(count(s, Verdict::untransmitted)) +
+         ", \"invalid\": " + std::to_string(count(s, Verdict::invalid)) + ", \"" + verdict_name(damage) +
+         "\": " + std::to_string(count(s, damage)) + "}";
+}
+
+std::string frame_counts_text(const Summary& s) {
+  char text[256];
+  std::snprintf(text, sizeof text, "%zu active at 6.3 kbit/s, %zu active at 5.3 kbit/s, %zu SID, %zu untransmitted",
+                count(s, Verdict::active_high_rate), count(s, Verdict::active_low_rate), count(s, Verdict::sid),
+                count(s, Verdict::untransmitted));
+  return text;
+}
+
 void print_text(const std::string& name, const FrameStream& stream, const Summary& s, bool frames) {
   std::printf("%s: %s, %zu bytes\n", name.c_str(), stream.layout().c_str(), stream.bytes.size());
   if (frames) {
@@ -179,9 +199,7 @@ void print_text(const std::string& name, const FrameStream& stream, const Summar
     for (std::size_t i = 0; i < s.frames.size(); ++i) std::printf("%s\n", frame_line(i, s.frames[i]).c_str());
   }
   std::printf("duration        %.2f s, %zu frames of 30 ms\n", seconds(s), s.frames.size());
-  std::printf("frames          %zu active at 6.3 kbit/s, %zu active at 5.3 kbit/s, %zu SID, %zu untransmitted\n",
-              count(s, Verdict::active_high_rate), count(s, Verdict::active_low_rate), count(s, Verdict::sid),
-              count(s, Verdict::untransmitted));
+  std::printf("frames          %s\n", frame_counts_text(s).c_str());
   if (count(s, Verdict::invalid) + count(s, Verdict::cut_short) > 0) {
     std::printf("damaged         %zu invalid, %zu cut short\n", count(s, Verdict::invalid),
                 count(s, Verdict::cut_short));
@@ -208,13 +226,7 @@ void print_json(const std::string& name, const FrameStream& stream, const Summar
                 "  \"silence_share\": %.4f,\n",
                 seconds(s), mean_bit_rate(s), peak_bit_rate(s), silence_share(s));
   j += numbers;
-  j += "  \"frames\": {\"total\": " + std::to_string(s.frames.size()) +
-       ", \"active_6_3\": " + std::to_string(count(s, Verdict::active_high_rate)) +
-       ", \"active_5_3\": " + std::to_string(count(s, Verdict::active_low_rate)) +
-       ", \"sid\": " + std::to_string(count(s, Verdict::sid)) +
-       ", \"untransmitted\": " + std::to_string(count(s, Verdict::untransmitted)) +
-       ", \"invalid\": " + std::to_string(count(s, Verdict::invalid)) +
-       ", \"cut_short\": " + std::to_string(count(s, Verdict::cut_short)) + "},\n";
+  j += "  \"frames\": " + frame_counts_json(s, Verdict::cut_short) + ",\n";
   j += "  \"damaged_frames\": [";
   bool first = true;
   for (std::size_t i = 0; i < s.frames.size(); ++i) {
@@ -230,14 +242,6 @@ void print_json(const std::string& name, const FrameStream& stream, const Summar
   }
   j += "\n}\n";
   std::fputs(j.c_str(), stdout);
-}
-
-std::string frame_counts_text(const Summary& s) {
-  char text[256];
-  std::snprintf(text, sizeof text, "%zu active at 6.3 kbit/s, %zu active at 5.3 kbit/s, %zu SID, %zu untransmitted",
-                count(s, Verdict::active_high_rate), count(s, Verdict::active_low_rate), count(s, Verdict::sid),
-                count(s, Verdict::untransmitted));
-  return text;
 }
 
 std::vector<const RtpStream*> chosen_streams(const CaptureStreams& capture, const CaptureOptions& options) {
@@ -302,13 +306,7 @@ void print_capture_json(const std::string& name, const CaptureStreams& c, const 
          ", \"lost\": " + std::to_string(r.lost) + ", \"duplicated\": " + std::to_string(r.duplicates) +
          ", \"reordered\": " + std::to_string(r.reordered) + ", \"damaged\": " + std::to_string(r.damaged) +
          ", \"timestamp_jumps\": " + std::to_string(r.timestamp_jumps) + ", " + numbers +
-         ",\n     \"frames\": {\"total\": " + std::to_string(s.frames.size()) +
-         ", \"active_6_3\": " + std::to_string(count(s, Verdict::active_high_rate)) +
-         ", \"active_5_3\": " + std::to_string(count(s, Verdict::active_low_rate)) +
-         ", \"sid\": " + std::to_string(count(s, Verdict::sid)) +
-         ", \"untransmitted\": " + std::to_string(count(s, Verdict::untransmitted)) +
-         ", \"invalid\": " + std::to_string(count(s, Verdict::invalid)) +
-         ", \"lost\": " + std::to_string(count(s, Verdict::lost)) + "}";
+         ",\n     \"frames\": " + frame_counts_json(s, Verdict::lost);
     if (frames) {
       j += ",\n     \"frame_list\": [";
       for (std::size_t i = 0; i < s.frames.size(); ++i) j += (i ? ",\n       " : "\n       ") + frame_json(i, s.frames[i]);
