@@ -40,11 +40,16 @@ struct StreamSettings {
   std::optional<std::uint32_t> ssrc;  // random when not given
 };
 
-// Each packet is stamped with the moment its last frame was complete, counted from the start of the run.
+// Each packet is stamped one packet time (frames per packet x 30 ms) after the start of its first frame,
+// counted from the start of the run: a sender with a constant delay, so that the stream itself has no
+// jitter, even where silence sends a packet before it is full.
 class PcapSink : public FrameSink {
  public:
   PcapSink(OutputFile& out, const StreamSettings& settings)
-      : writer_(out, {}, {}), packetiser_(packetiser_settings(settings)), start_(now()) {}
+      : writer_(out, {}, {}),
+        packetiser_(packetiser_settings(settings)),
+        frames_per_packet_(settings.frames_per_packet),
+        start_(now()) {}
   void write(std::span<const std::uint8_t, kMaxFrameBytes> frame) override {
     packetiser_.add_frame(frame, packets_);
     flush();
@@ -72,7 +77,7 @@ class PcapSink : public FrameSink {
   }
   void flush() {
     for (const rtp::Packet& p : packets_) {
-      const double sent = start_ + static_cast<double>(p.first_frame + p.frames) * kFrameSeconds;
+      const double sent = start_ + static_cast<double>(p.first_frame + frames_per_packet_) * kFrameSeconds;
       writer_.write(sent, rtp::packet_bytes(p.header, p.payload));
     }
     packets_.clear();
@@ -81,6 +86,7 @@ class PcapSink : public FrameSink {
   PcapWriter writer_;
   rtp::Packetiser packetiser_;
   std::vector<rtp::Packet> packets_;
+  std::size_t frames_per_packet_;
   double start_;
 };
 

@@ -233,6 +233,7 @@ TEST_F(Capture, EncodePcapWritesAStreamThatReadsBackFrameForFrame) {
   EXPECT_EQ(r.ssrc, 0x1234U);
   EXPECT_EQ(r.packets, sent.packets.size());
   EXPECT_EQ(r.lost + r.duplicates + r.reordered + r.damaged + r.timestamp_jumps, 0U);
+  EXPECT_LT(r.jitter, 1e-5) << "the sender's own timing adds no jitter";
   const std::uint64_t first = sent.packets.front().first_frame;
   ASSERT_EQ(r.frames.frames.size(), sent.packets.back().first_frame + sent.packets.back().frames - first);
   for (std::size_t i = 0; i < r.frames.frames.size(); ++i) {
