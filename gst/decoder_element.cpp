@@ -132,7 +132,11 @@ GstFlowReturn handle_frame(GstAudioDecoder* base, GstBuffer* buffer) {
   return gst_audio_decoder_finish_frame(base, out, 1);
 }
 
-void flush(GstAudioDecoder* base, gboolean /*hard*/) { self(base)->next_pts = GST_CLOCK_TIME_NONE; }
+// A hard flush (seeking, flushing) starts time afresh; a soft one comes with a discontinuity in the input,
+// whose gap is still to be measured from where the speech ended.
+void flush(GstAudioDecoder* base, gboolean hard) {
+  if (hard) self(base)->next_pts = GST_CLOCK_TIME_NONE;
+}
 
 void set_property(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
   GstG7231Dec* dec = self(object);

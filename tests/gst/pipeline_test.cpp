@@ -165,6 +165,63 @@ TEST_F(Pipeline, ThroughTheRtpPayloaderTheDecoderGivesTheLibrarysSamplesInUnbrok
   }
 }
 
+TEST_F(Pipeline, TheDecoderConcealsGapsMarkedAsDiscontinuitiesAndKeepsComfortNoiseThroughOthers) {
+  // Frames coded by the library, each in a buffer of its own at its time; untransmitted frames are left
+  // out unflagged, as a sender leaves them out, and a run of speech frames is lost, the next buffer
+  // flagged as a discontinuity.
+  const std::vector<std::int16_t> speech = load_speech_sample("hts1a.raw");
+  G7231Encoder* enc = create_encoder(EncoderOptions{});
+  std::vector<std::array<std::uint8_t, kMaxFrameBytes>> frames;
+  for (std::size_t at = 0; at + kFrameSamples <= speech.size(); at += kFrameSamples) {
+    std::array<std::int16_t, kFrameSamples> samples{};
+    std::copy_n(speech.begin() + static_cast<std::ptrdiff_t>(at), kFrameSamples, samples.begin());
+    encode_frame(enc, samples, frames.emplace_back());
+  }
+  destroy_encoder(enc);
+  std::size_t lost_from = 40;
+  while (frame_type_of(frames[lost_from - 1][0]) != FrameType::active_low_rate) ++lost_from;
+  const std::size_t lost_to = lost_from + 3;
+  ASSERT_EQ(frame_type_of(frames[0][0]), FrameType::sid) << "the stream starts with a SID frame";
+  // Untransmitted frames after the last buffer are never known to the receiver.
+  while (frame_type_of(frames.back()[0]) == FrameType::untransmitted) frames.pop_back();
+
+  GstElement* p = launch("appsrc name=in format=time caps=\"audio/G723,rate=8000,channels=1\" ! g7231dec "
+                         "! appsink name=out sync=false");
+  ASSERT_NE(gst_element_set_state(p, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+  GstElement* src = gst_bin_get_by_name(GST_BIN(p), "in");
+  bool discont = false;
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    const FrameType type = frame_type_of(frames[f][0]);
+    if (f >= lost_from && f < lost_to) discont = true;
+    if (type == FrameType::untransmitted || (f >= lost_from && f < lost_to)) continue;
+    GstBuffer* b = gst_buffer_new_memdup(frames[f].data(), frame_bytes(type));
+    GST_BUFFER_PTS(b) = f * 30 * GST_MSECOND;
+    GST_BUFFER_DURATION(b) = 30 * GST_MSECOND;
+    if (discont) GST_BUFFER_FLAG_SET(b, GST_BUFFER_FLAG_DISCONT);
+    discont = false;
+    ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(src), b), GST_FLOW_OK);
+  }
+  gst_app_src_end_of_stream(GST_APP_SRC(src));
+  gst_object_unref(src);
+  const Decoded d = drain(p);
+  EXPECT_TRUE(finished(p, 10 * GST_SECOND));
+  gst_element_set_state(p, GST_STATE_NULL);
+  gst_object_unref(p);
+
+  G7231Decoder* dec = create_decoder({});
+  std::vector<std::int16_t> expected;
+  std::array<std::int16_t, kFrameSamples> out{};
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    decode_frame(dec, frames[f], f >= lost_from && f < lost_to, out);
+    expected.insert(expected.end(), out.begin(), out.end());
+  }
+  destroy_decoder(dec);
+  ASSERT_EQ(d.samples.size(), expected.size());
+  const auto differ = std::mismatch(d.samples.begin(), d.samples.end(), expected.begin());
+  EXPECT_EQ(differ.first, d.samples.end()) << "first difference in frame " << (differ.first - d.samples.begin()) / 240
+                                           << "; frames " << lost_from << " to " << lost_to << " lost";
+}
+
 TEST_F(Pipeline, OverUdpOnLoopbackTheStreamRunsToTheEnd) {
   const std::vector<std::int16_t> speech = load_speech_sample("hts1a.raw");
   const Reference ref = reference(speech, {}, true);
