@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -144,7 +145,7 @@ bool is_capture(std::span<const std::uint8_t> bytes) {
   return le == kPcapngMagic || le == kPcapMagic || be == kPcapMagic || le == kPcapNanoMagic || be == kPcapNanoMagic;
 }
 
-LinkVerdict read_udp(int link_type, std::span<const std::uint8_t> b, std::size_t wire_length, UdpDatagram& out) {
+LinkVerdict read_udp(int link_type, std::span<const std::uint8_t> b, UdpDatagram& out) {
   LinkVerdict v = LinkVerdict::not_udp;
   switch (link_type) {
     case DLT_EN10MB: {
@@ -187,8 +188,6 @@ LinkVerdict read_udp(int link_type, std::span<const std::uint8_t> b, std::size_t
     }
     default: break;
   }
-  // A datagram that runs past the captured bytes was cut short by the capture's length limit.
-  if (v == LinkVerdict::cut_short || (v != LinkVerdict::udp && wire_length > b.size())) return LinkVerdict::cut_short;
   return v;
 }
 
@@ -233,7 +232,7 @@ CaptureScan read_capture(std::span<const std::uint8_t> bytes, const std::string&
     ++scan.records;
     UdpDatagram d;
     const std::span<const std::uint8_t> record(data, header->caplen);
-    switch (read_udp(link, record, std::max<std::size_t>(header->len, header->caplen), d)) {
+    switch (read_udp(link, record, d)) {
       case LinkVerdict::udp:
         d.time = static_cast<double>(header->ts.tv_sec) + static_cast<double>(header->ts.tv_usec) * 1e-6;
         scan.datagrams.push_back(std::move(d));

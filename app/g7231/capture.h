@@ -44,10 +44,10 @@ CaptureScan read_capture(std::span<const std::uint8_t> bytes, const std::string&
 
 enum class LinkVerdict : std::uint8_t { udp, not_udp, fragment, cut_short };
 
-// Finds the UDP datagram in one captured record of the given libpcap link type (DLT_*); wire_length is the
-// record's length on the wire, at least data.size(). Fills the datagram's addresses and payload when the
-// verdict is udp.
-LinkVerdict read_udp(int link_type, std::span<const std::uint8_t> data, std::size_t wire_length, UdpDatagram& out);
+// Finds the UDP datagram in one captured record of the given libpcap link type (DLT_*). A datagram that
+// runs past the record's bytes (the capture's length limit cut it) is cut_short. Fills the datagram's
+// addresses and payload when the verdict is udp.
+LinkVerdict read_udp(int link_type, std::span<const std::uint8_t> data, UdpDatagram& out);
 
 // Writes UDP datagrams between two IPv4 endpoints as a pcap file with Ethernet framing.
 class PcapWriter {
