@@ -13,7 +13,6 @@ namespace {
 
 using namespace fx;
 
-constexpr std::size_t kTaps = kAcbTaps;
 constexpr std::size_t kCorrelations = 20;  // per candidate, in the layout of a gain entry
 constexpr std::size_t kMaxCandidates = 4;
 
