@@ -4,9 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <cstring>
 
-#include "app/file_io.h"
+#include "app/common/files.h"
+#include "app/common/pcm_conversion.h"
+#include "app/common/record_layout.h"
 #include "codec/encoder/encoder.h"
+#include "g7231/version.h"
 
 namespace g7231::cli {
 namespace {
@@ -29,6 +33,10 @@ double elapsed_seconds(std::clock_t start, std::clock_t end) {
 }
 
 int run(int argc, char* argv[]) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("g7231enc %s\n", G7231_VERSION_STRING);
+    return kSuccess;
+  }
   print_banner();
   if (argc != 3) {
     std::printf("Usage: %s infile outfile\n", argc > 0 && argv[0] != nullptr ? argv[0] : "g7231enc");
@@ -42,7 +50,7 @@ int run(int argc, char* argv[]) {
     std::printf("\nError opening input file %s!", in_name);
     return kFailure;
   }
-  if (is_same_file(in.get(), out_name)) {
+  if (is_same_file(in_name, out_name)) {
     std::printf("\nError: output file %s is the input file!", out_name);
     return kFailure;
   }
@@ -69,7 +77,7 @@ int run(int argc, char* argv[]) {
     std::printf("Encode frame %lld\r", frames);
     samples_from_bytes(bytes, samples);
     encode_frame(encoder, samples, record);
-    if (std::fwrite(record.data(), 1, kRecordBytes, out.get()) != kRecordBytes) {
+    if (std::fwrite(record.data(), 1, kLowRateRecordBytes, out.get()) != kLowRateRecordBytes) {
       write_failed = true;
       break;
     }

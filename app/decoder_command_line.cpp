@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string_view>
 #include <vector>
 
-#include "app/file_io.h"
-#include "codec/decoder/decoder.h"
+#include "app/common/coder_objects.h"
+#include "app/common/files.h"
+#include "app/common/pcm_conversion.h"
+#include "app/common/record_layout.h"
+#include "g7231/version.h"
 
 namespace g7231::cli {
 namespace {
@@ -20,6 +22,7 @@ constexpr int kFailure = 1;
 
 struct Arguments {
   bool help = false;
+  bool version = false;
   bool postfilter = true;
   const char* unknown_option = nullptr;  // the first one given
   std::vector<const char*> files;
@@ -38,6 +41,8 @@ Arguments parse_arguments(int argc, char* argv[]) {
       options_ended = true;
     } else if (arg == "--help" || arg == "-h") {
       args.help = true;
+    } else if (arg == "--version") {
+      args.version = true;
     } else if (arg == "--no-postfilter") {
       args.postfilter = false;
     } else if (args.unknown_option == nullptr) {
@@ -60,6 +65,7 @@ void print_help(const char* program) {
       "\n"
       "  --no-postfilter  leave out the postfilter: the output is then the encoder's own reconstruction\n"
       "  -h, --help       print this help and exit\n"
+      "  --version        print the version and exit\n"
       "\n"
       "A record holding values no encoder writes, or a 6.3 kbit/s frame (24 bytes, longer than a record),\n"
       "is concealed as a lost frame and reported; a partial record at the end is reported and not decoded.\n"
@@ -70,10 +76,6 @@ int fail(const char* what, const char* name, int error) {
   std::fprintf(stderr, "Error %s %s: %s\n", what, name, std::strerror(error));
   return kFailure;
 }
-
-struct DestroyDecoder {
-  void operator()(G7231Decoder* decoder) const { destroy_decoder(decoder); }
-};
 
 // What the records of a file held, beside speech the decoder could decode.
 struct Tally {
@@ -97,6 +99,10 @@ int run_decoder(int argc, char* argv[]) {
     print_help(program);
     return kSuccess;
   }
+  if (args.version) {
+    std::printf("g7231dec %s\n", G7231_VERSION_STRING);
+    return kSuccess;
+  }
   if (args.unknown_option != nullptr) {
     std::fprintf(stderr, "Unknown option %s\n", args.unknown_option);
     print_usage(stderr, program);
@@ -111,11 +117,11 @@ int run_decoder(int argc, char* argv[]) {
 
   File in(std::fopen(in_name, "rb"));
   if (!in) return fail("opening input file", in_name, errno);
-  if (is_same_file(in.get(), out_name)) {
+  if (is_same_file(in_name, out_name)) {
     std::fprintf(stderr, "Error: output file %s is the input file!\n", out_name);
     return kFailure;
   }
-  const std::unique_ptr<G7231Decoder, DestroyDecoder> decoder(create_decoder({.postfilter = args.postfilter}));
+  const DecoderPtr decoder(create_decoder({.postfilter = args.postfilter}));
   if (decoder == nullptr) {
     std::fprintf(stderr, "Error creating decoder!\n");
     return kFailure;
@@ -123,7 +129,7 @@ int run_decoder(int argc, char* argv[]) {
   OutputFile out;
   if (!out.open(out_name)) return fail("opening output file", out_name, errno);
 
-  std::array<std::uint8_t, kRecordBytes> record{};
+  std::array<std::uint8_t, kLowRateRecordBytes> record{};
   std::array<std::int16_t, kFrameSamples> samples{};
   std::array<std::uint8_t, kPcmFrameBytes> bytes{};
   Tally tally;
@@ -139,9 +145,7 @@ int run_decoder(int argc, char* argv[]) {
       ++tally.damaged;
     }
     bytes_from_samples(samples, bytes);
-    if (std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size()) {
-      return fail("writing output file", out_name, errno);
-    }
+    if (!out.write(bytes)) return fail("writing output file", out_name, errno);
   }
   if (std::ferror(in.get()) != 0) return fail("reading input file", in_name, errno);
   if (!out.commit()) return fail("writing output file", out_name, errno);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/encoder/acelp_search.h"
+#include "codec/tables/builtin_table_set.h"
 #include "codec/encoder/adaptive_codebook_search.h"
 #include "codec/encoder/encoder.h"
 #include "codec/encoder/filter_cascade.h"
@@ -150,7 +151,7 @@ void BM_LspQuantiser(benchmark::State& state) {
   const StageInputs& in = inputs();
   for (auto _ : state) {
     std::array<std::int16_t, kLpcOrder> lsp = in.lsp;
-    benchmark::DoNotOptimize(quantise_lsp(lsp, in.enc->prev_lsp));
+    benchmark::DoNotOptimize(quantise_lsp(kBuiltinTableSet, lsp, in.enc->prev_lsp));
   }
 }
 

@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "app/g7231/console.h"
-#include "app/g7231/pcm_conversion.h"
+#include "app/common/pcm_conversion.h"
 #include "app/g7231/resampler.h"
 #include "app/g7231/sndfile_open.h"
 
 namespace g7231::app {
 namespace {
 
-constexpr int kRate = 8000;
+using cli::kSpeechRate;
 constexpr sf_count_t kBlockFrames = 4096;
 
 std::string lower_extension(const std::string& path) {
@@ -108,7 +108,7 @@ struct AudioReader::Impl {
 void AudioReader::Impl::open(const std::string& path, bool raw) {
   raw = raw || is_raw_name(path);
   if (raw) {
-    info.samplerate = kRate;
+    info.samplerate = kSpeechRate;
     info.channels = 1;
     info.format = SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
   }
@@ -134,19 +134,19 @@ void AudioReader::Impl::open(const std::string& path, bool raw) {
     throw Failure(about(name, "holds no audio (no sample rate or no channels)"));
   }
   const int sub = info.format & SF_FORMAT_SUBMASK;
-  passthrough = info.channels == 1 && info.samplerate == kRate &&
+  passthrough = info.channels == 1 && info.samplerate == kSpeechRate &&
                 (sub == SF_FORMAT_PCM_16 || sub == SF_FORMAT_PCM_S8 || sub == SF_FORMAT_PCM_U8);
   if (!passthrough) {
     block.resize(static_cast<std::size_t>(kBlockFrames) * static_cast<std::size_t>(info.channels));
     mono.resize(static_cast<std::size_t>(kBlockFrames));
-    if (info.samplerate != kRate) resampler = std::make_unique<Resampler>(info.samplerate, kRate);
+    if (info.samplerate != kSpeechRate) resampler = std::make_unique<Resampler>(info.samplerate, kSpeechRate);
   }
 }
 
 void AudioReader::Impl::append_converted(std::span<const float> samples) {
   const std::size_t base = pending.size();
   pending.resize(base + samples.size());
-  clipped += float_to_pcm16(samples, std::span(pending).subspan(base));
+  clipped += cli::float_to_pcm16(samples, std::span(pending).subspan(base));
 }
 
 void AudioReader::Impl::refill() {
@@ -163,8 +163,8 @@ void AudioReader::Impl::refill() {
     const std::size_t frames = static_cast<std::size_t>(std::max<sf_count_t>(got, 0));
     std::span<const float> speech(block.data(), frames);
     if (info.channels > 1) {
-      mix_down(std::span<const float>(block.data(), frames * static_cast<std::size_t>(info.channels)), info.channels,
-               mono);
+      cli::mix_down(std::span<const float>(block.data(), frames * static_cast<std::size_t>(info.channels)),
+                    info.channels, mono);
       speech = std::span<const float>(mono.data(), frames);
     }
     if (resampler) {

@@ -7,16 +7,13 @@
 #include <vector>
 
 #include "app/g7231/console.h"
-#include "app/g7231/pcm_conversion.h"
+#include "app/common/pcm_conversion.h"
 #include "app/g7231/resampler.h"
 #include "app/g7231/sndfile_open.h"
 
 namespace g7231::app {
-namespace {
 
-constexpr int kRate = 8000;
-
-}  // namespace
+using cli::kSpeechRate;
 
 AudioContainer container_for(const std::string& path) {
   if (path.size() < 4) return AudioContainer::raw;
@@ -26,7 +23,7 @@ AudioContainer container_for(const std::string& path) {
 }
 
 struct AudioWriter::Impl {
-  OutputFile& out;
+  Output& out;
   SNDFILE* file = nullptr;
   std::unique_ptr<Resampler> resampler;
   std::vector<float> in;
@@ -34,7 +31,7 @@ struct AudioWriter::Impl {
   std::vector<std::int16_t> pcm;
   std::uint64_t clipped = 0;
 
-  explicit Impl(OutputFile& o) : out(o) {}
+  explicit Impl(Output& o) : out(o) {}
   ~Impl() {
     if (file != nullptr) sf_close(file);
   }
@@ -48,13 +45,13 @@ struct AudioWriter::Impl {
 
   void write_converted() {
     pcm.resize(converted.size());
-    clipped += float_to_pcm16(converted, pcm);
+    clipped += cli::float_to_pcm16(converted, pcm);
     write_pcm(pcm);
     converted.clear();
   }
 };
 
-AudioWriter::AudioWriter(OutputFile& file, AudioContainer container, int rate) : impl_(std::make_unique<Impl>(file)) {
+AudioWriter::AudioWriter(Output& file, AudioContainer container, int rate) : impl_(std::make_unique<Impl>(file)) {
   SF_INFO info{};
   info.samplerate = rate;
   info.channels = 1;
@@ -63,7 +60,7 @@ AudioWriter::AudioWriter(OutputFile& file, AudioContainer container, int rate) :
   std::string reason;
   impl_->file = open_sndfile([&] { return sf_open_fd(file.fd(), SFM_WRITE, &info, SF_FALSE); }, reason);
   if (impl_->file == nullptr) throw Failure(about(file.name(), "cannot write: " + reason));
-  if (rate != kRate) impl_->resampler = std::make_unique<Resampler>(kRate, rate);
+  if (rate != kSpeechRate) impl_->resampler = std::make_unique<Resampler>(kSpeechRate, rate);
 }
 
 AudioWriter::~AudioWriter() = default;
@@ -75,7 +72,7 @@ void AudioWriter::write(std::span<const std::int16_t> speech) {
     return;
   }
   m.in.resize(speech.size());
-  std::transform(speech.begin(), speech.end(), m.in.begin(), [](std::int16_t s) { return s / 32768.0F; });
+  cli::pcm16_to_float(speech, m.in);
   m.resampler->process(m.in, m.converted);
   m.write_converted();
 }

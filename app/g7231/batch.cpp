@@ -10,9 +10,16 @@
 #include <optional>
 #include <thread>
 
-#include "app/g7231/output_file.h"
+#include "app/common/files.h"
 
 namespace g7231::app {
+
+void refuse_same_file(const std::string& in, const std::string& out) {
+  if (in != "-" && out != "-" && cli::is_same_file(in, out)) {
+    throw Failure(about(out, "is the input file; refusing to overwrite it"));
+  }
+}
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -245,7 +245,7 @@ CaptureScan read_capture(std::span<const std::uint8_t> bytes, const std::string&
   return scan;
 }
 
-PcapWriter::PcapWriter(OutputFile& out, Endpoint source, Endpoint destination)
+PcapWriter::PcapWriter(Output& out, Endpoint source, Endpoint destination)
     : out_(out), source_(source), destination_(destination) {
   std::vector<std::uint8_t> h;
   put32le(h, kPcapMagic);

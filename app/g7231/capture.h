@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/g7231/output_file.h"
+#include "app/g7231/output.h"
 
 namespace g7231::app {
 
@@ -56,11 +56,11 @@ class PcapWriter {
     std::uint32_t address = 0x7F000001;  // 127.0.0.1
     std::uint16_t port = 5004;
   };
-  PcapWriter(OutputFile& out, Endpoint source, Endpoint destination);
+  PcapWriter(Output& out, Endpoint source, Endpoint destination);
   void write(double time, std::span<const std::uint8_t> payload);
 
  private:
-  OutputFile& out_;
+  Output& out_;
   Endpoint source_;
   Endpoint destination_;
   std::uint16_t ip_id_ = 0;

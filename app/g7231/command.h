@@ -3,11 +3,10 @@
 // and one more entry in main()'s list; options that concern every subcommand belong in GlobalOptions.
 #pragma once
 
-#include <memory>
+#include <CLI/CLI.hpp>
 
-namespace CLI {
-class App;
-}
+#include <memory>
+#include <string>
 
 namespace g7231::app {
 
@@ -32,8 +31,16 @@ struct CommandEntry {
   std::unique_ptr<Command> command;
 };
 
+// Adds the subcommand `name` to app, its options read into a C made from the subcommand's parser.
+template <class C>
+CommandEntry add_command(CLI::App& app, const std::string& name, const std::string& description) {
+  CLI::App* parser = app.add_subcommand(name, description);
+  return {parser, std::make_unique<C>(*parser)};
+}
+
 CommandEntry add_encode_command(CLI::App& app);
 CommandEntry add_decode_command(CLI::App& app);
 CommandEntry add_info_command(CLI::App& app);
+CommandEntry add_tables_command(CLI::App& app);
 
 }  // namespace g7231::app

@@ -3,41 +3,39 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
+#include "app/common/coder_objects.h"
+#include "app/common/pcm_conversion.h"
 #include "app/g7231/audio_output.h"
 #include "app/g7231/batch.h"
 #include "app/g7231/capture_report.h"
 #include "app/g7231/frame_stream.h"
-#include "app/g7231/output_file.h"
-#include "codec/decoder/decoder.h"
+#include "app/g7231/output.h"
+#include "app/g7231/table_set_option.h"
 
 namespace g7231::app {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kSpeechRate = 8000;
-
 struct DecodeSettings {
   StreamFormat format = StreamFormat::automatic;
   bool postfilter = true;
-  int out_rate = kSpeechRate;
+  int out_rate = cli::kSpeechRate;
+  const TableSet* tables = nullptr;      // null: the built-in set
   int payload_type = rtp::kPayloadType;  // of the RTP streams taken from a capture
   std::optional<std::uint32_t> ssrc;     // the one stream of a capture to decode
-};
-
-struct DecoderDeleter {
-  void operator()(G7231Decoder* d) const { destroy_decoder(d); }
 };
 
 // Decodes the frames of one stream into out_path; returns the seconds of speech and counts the frames
 // concealed. name: what messages call the stream.
 double decode_stream(const DecodeSettings& settings, const FrameStream& stream, const std::string& name,
                      const std::string& out_path, Console& console, bool progress, std::size_t& concealed) {
-  OutputFile out(out_path);
+  Output out(out_path);
   AudioWriter writer(out, container_for(out_path), settings.out_rate);
-  const std::unique_ptr<G7231Decoder, DecoderDeleter> decoder(create_decoder({.postfilter = settings.postfilter}));
+  const cli::DecoderPtr decoder(create_decoder({.postfilter = settings.postfilter, .tables = settings.tables}));
   if (!decoder) throw Failure(about(name, "cannot create a decoder: out of memory"));
   std::optional<ProgressLine> line;
   const double seconds = static_cast<double>(stream.frames.size()) * kFrameSeconds;
@@ -134,35 +132,37 @@ class DecodeCommand : public Command {
         ->check(CLI::Range(1000, 384000).description(""))
         ->type_name("HZ");
     add_capture_options(cmd, capture_);
+    add_tables_option(cmd, tables_);
     add_file_arguments(cmd, files_, ".wav");
   }
 
   int run(const GlobalOptions& global) override {
+    std::shared_ptr<const TableSet> tables;
+    if (!load_tables_option(tables_, global, tables)) return kExitFailure;
     DecodeSettings settings;
+    settings.tables = tables.get();
     settings.format = parse_stream_format(format_);
     settings.postfilter = !no_postfilter_;
     settings.out_rate = out_rate_;
     settings.payload_type = capture_.payload_type;
     settings.ssrc = capture_.ssrc;
-    return run_files(files_, global,
-                     [settings](const std::string& in, const std::string& out, Console& console, bool progress) {
-                       return decode_file(settings, in, out, console, progress);
-                     });
+    return run_files(files_, global, std::bind_front(decode_file, settings));
   }
 
  private:
   std::string format_ = "auto";
   bool no_postfilter_ = false;
-  int out_rate_ = kSpeechRate;
+  int out_rate_ = cli::kSpeechRate;
   CaptureOptions capture_;
+  std::string tables_;
   FileArguments files_;
 };
 
 }  // namespace
 
 CommandEntry add_decode_command(CLI::App& app) {
-  CLI::App* cmd = app.add_subcommand("decode", "Decode frames into speech (WAV when OUT ends in .wav, else raw PCM)");
-  return {cmd, std::make_unique<DecodeCommand>(*cmd)};
+  return add_command<DecodeCommand>(app, "decode",
+                                    "Decode frames into speech (WAV when OUT ends in .wav, else raw PCM)");
 }
 
 }  // namespace g7231::app

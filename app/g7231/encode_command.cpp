@@ -3,17 +3,19 @@
 #include <sys/time.h>
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <random>
 
+#include "app/common/coder_objects.h"
 #include "app/g7231/audio_input.h"
 #include "app/g7231/batch.h"
 #include "app/g7231/capture.h"
 #include "app/g7231/capture_report.h"
 #include "app/g7231/frame_stream.h"
-#include "app/g7231/output_file.h"
+#include "app/g7231/output.h"
+#include "app/g7231/table_set_option.h"
 #include "bitstream/rtp_payload.h"
-#include "codec/encoder/encoder.h"
 
 namespace g7231::app {
 namespace {
@@ -28,7 +30,7 @@ class FrameSink {
 
 class FrameFileSink : public FrameSink {
  public:
-  FrameFileSink(OutputFile& out, StreamFormat format, std::size_t record_bytes) : writer_(out, format, record_bytes) {}
+  FrameFileSink(Output& out, StreamFormat format, std::size_t record_bytes) : writer_(out, format, record_bytes) {}
   void write(std::span<const std::uint8_t, kMaxFrameBytes> frame) override { writer_.write(frame); }
 
  private:
@@ -45,7 +47,7 @@ struct StreamSettings {
 // jitter, even where silence sends a packet before it is full.
 class PcapSink : public FrameSink {
  public:
-  PcapSink(OutputFile& out, const StreamSettings& settings)
+  PcapSink(Output& out, const StreamSettings& settings)
       : writer_(out, {}, {}),
         packetiser_(packetiser_settings(settings)),
         frames_per_packet_(settings.frames_per_packet),
@@ -97,14 +99,10 @@ struct EncodeSettings {
   std::optional<StreamSettings> rtp;  // write an RTP stream in a pcap file
 };
 
-struct EncoderDeleter {
-  void operator()(G7231Encoder* e) const { destroy_encoder(e); }
-};
-
 double encode_file(const EncodeSettings& settings, const std::string& in, const std::string& out_path,
                    Console& console, bool progress) {
   AudioReader reader(in, settings.raw);
-  OutputFile out(out_path);
+  Output out(out_path);
   std::unique_ptr<FrameSink> sink;
   if (settings.rtp) {
     sink = std::make_unique<PcapSink>(out, *settings.rtp);
@@ -112,7 +110,7 @@ double encode_file(const EncodeSettings& settings, const std::string& in, const 
     sink = std::make_unique<FrameFileSink>(out, settings.format,
                                            settings.encoder.high_rate ? kHighRateRecordBytes : kLowRateRecordBytes);
   }
-  const std::unique_ptr<G7231Encoder, EncoderDeleter> encoder(create_encoder(settings.encoder));
+  const cli::EncoderPtr encoder(create_encoder(settings.encoder));
   if (!encoder) throw Failure(about(reader.name(), "cannot create an encoder: out of memory"));
   std::optional<ProgressLine> line;
   if (progress) line.emplace(console, reader.name(), reader.duration());
@@ -180,11 +178,15 @@ class EncodeCommand : public Command {
            "--ssrc", [this](const std::string& text) { ssrc_ = parse_ssrc(text); },
            "With --pcap: the stream's SSRC (decimal, or hexadecimal after 0x; default random)")
         ->type_name("X");
+    add_tables_option(cmd, tables_);
     add_file_arguments(cmd, files_, ".g723");
   }
 
   int run(const GlobalOptions& global) override {
+    std::shared_ptr<const TableSet> tables;
+    if (!load_tables_option(tables_, global, tables)) return kExitFailure;
     EncodeSettings settings;
+    settings.encoder.tables = tables.get();
     settings.encoder.high_rate = rate_ == "6.3";
     settings.encoder.vad = !no_vad_;
     settings.encoder.highpass = !no_highpass_;
@@ -202,10 +204,7 @@ class EncodeCommand : public Command {
       Console(global.quiet).error("--frames-per-packet and --ssrc need --pcap");
       return kExitUsage;
     }
-    return run_files(files, global,
-                     [settings](const std::string& in, const std::string& out, Console& console, bool progress) {
-                       return encode_file(settings, in, out, console, progress);
-                     });
+    return run_files(files, global, std::bind_front(encode_file, settings));
   }
 
  private:
@@ -217,14 +216,14 @@ class EncodeCommand : public Command {
   std::string pcap_;
   int frames_per_packet_ = 1;
   std::optional<std::uint32_t> ssrc_;
+  std::string tables_;
   FileArguments files_;
 };
 
 }  // namespace
 
 CommandEntry add_encode_command(CLI::App& app) {
-  CLI::App* cmd = app.add_subcommand("encode", "Code audio files (any rate, any channels) into frames");
-  return {cmd, std::make_unique<EncodeCommand>(*cmd)};
+  return add_command<EncodeCommand>(app, "encode", "Code audio files (any rate, any channels) into frames");
 }
 
 }  // namespace g7231::app

@@ -148,7 +148,7 @@ FrameStream read_frame_stream(const std::string& path, StreamFormat format) {
   return split_frame_stream(read_whole(path, name), format, name);
 }
 
-FrameWriter::FrameWriter(OutputFile& out, StreamFormat format, std::size_t record_bytes)
+FrameWriter::FrameWriter(Output& out, StreamFormat format, std::size_t record_bytes)
     : out_(out), format_(format), record_bytes_(record_bytes) {}
 
 void FrameWriter::write(std::span<const std::uint8_t, kMaxFrameBytes> frame) {

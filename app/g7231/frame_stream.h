@@ -21,7 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "app/g7231/output_file.h"
+#include "app/common/record_layout.h"
+#include "app/g7231/output.h"
 #include "codec/common/constants.h"
 
 namespace g7231::app {
@@ -35,9 +36,8 @@ StreamFormat parse_stream_format(const std::string& name);
 // The length of one frame of speech.
 inline constexpr double kFrameSeconds = 0.030;
 
-// The record lengths of the records layout.
-inline constexpr std::size_t kLowRateRecordBytes = 20;
-inline constexpr std::size_t kHighRateRecordBytes = 24;
+using cli::kHighRateRecordBytes;
+using cli::kLowRateRecordBytes;
 
 struct FrameRef {
   std::size_t offset = 0;  // into FrameStream::bytes
@@ -75,12 +75,12 @@ FrameStream read_frame_stream(const std::string& path, StreamFormat format);
 class FrameWriter {
  public:
   // record_bytes: the record length for StreamFormat::records (20 or 24).
-  FrameWriter(OutputFile& out, StreamFormat format, std::size_t record_bytes);
+  FrameWriter(Output& out, StreamFormat format, std::size_t record_bytes);
   // frame: as the encoder leaves it, the frame at its start and zeros after it.
   void write(std::span<const std::uint8_t, kMaxFrameBytes> frame);
 
  private:
-  OutputFile& out_;
+  Output& out_;
   StreamFormat format_;
   std::size_t record_bytes_;
 };

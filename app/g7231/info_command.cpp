@@ -376,8 +376,8 @@ class InfoCommand : public Command {
 }  // namespace
 
 CommandEntry add_info_command(CLI::App& app) {
-  CLI::App* cmd = app.add_subcommand("info", "Show what a file of frames or a capture's RTP streams hold: duration, frame kinds, bit rate, losses");
-  return {cmd, std::make_unique<InfoCommand>(*cmd)};
+  return add_command<InfoCommand>(
+      app, "info", "Show what a file of frames or a capture's RTP streams hold: duration, frame kinds, bit rate, losses");
 }
 
 }  // namespace g7231::app

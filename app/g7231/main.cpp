@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "app/g7231/command.h"
-#include "app/g7231/output_file.h"
-#include "app/g7231/version.h"
+#include "g7231/version.h"
 
 namespace {
 
 std::string version_text() {
-  return std::string("g7231 ") + G7231_VERSION + "\nwith " + sf_version_string() + " and " + soxr_version();
+  return std::string("g7231 ") + G7231_VERSION_STRING + "\nwith " + sf_version_string() + " and " + soxr_version();
 }
 
 int run(int argc, char** argv) {
@@ -28,7 +27,7 @@ int run(int argc, char** argv) {
   app.footer("Run g7231 COMMAND --help for a command's options. Exit status: 0 success, 1 failure, 2 usage.");
 
   std::vector<CommandEntry> commands;
-  for (auto add : {add_encode_command, add_decode_command, add_info_command}) commands.push_back(add(app));
+  for (auto add : {add_encode_command, add_decode_command, add_info_command, add_tables_command}) commands.push_back(add(app));
 
   try {
     app.parse(argc, argv);
@@ -44,7 +43,6 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  g7231::app::install_interrupt_cleanup();
   try {
     return run(argc, argv);
   } catch (const std::exception& e) {

@@ -10,9 +10,9 @@ namespace g7231 {
 
 using namespace fx;
 
-std::span<const AcbGainEntry> acb_gain_table(bool low_rate, std::int16_t lag) {
-  if (uses_short_lag_tables(low_rate, lag)) return kAcbGainTable85;
-  return kAcbGainTable170;
+std::span<const AcbGainEntry> acb_gain_table(const TableSet& tables, bool low_rate, std::int16_t lag) {
+  if (uses_short_lag_tables(low_rate, lag)) return tables.acb_gain85;
+  return tables.acb_gain170;
 }
 
 void fetch_lagged_excitation(std::span<std::int16_t, kLaggedExcitationSamples> buf,
@@ -26,12 +26,12 @@ void fetch_lagged_excitation(std::span<std::int16_t, kLaggedExcitationSamples> b
   for (std::size_t i = 0; i < kLaggedExcitationSamples - 2; ++i) buf[2 + i] = history[now - l + i % l];
 }
 
-void decode_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> out,
+void decode_adaptive_codebook(const TableSet& tables, std::span<std::int16_t, kSubframeSamples> out,
                               std::span<const std::int16_t, kHistorySamples> history, std::int16_t lag,
                               std::int16_t lag_delta, std::int16_t gain_index, bool low_rate, std::size_t origin) {
   std::array<std::int16_t, kLaggedExcitationSamples> buf;
   fetch_lagged_excitation(buf, history, static_cast<std::int16_t>(lag + lag_delta - 1), origin);
-  const AcbGainEntry& b = acb_gain_table(low_rate, lag)[static_cast<std::size_t>(gain_index)];
+  const AcbGainEntry& b = acb_gain_table(tables, low_rate, lag)[static_cast<std::size_t>(gain_index)];
   const auto taps = std::span(b).first<kAcbTaps>();
   if (fx::chain_within(0, 2 * fx::sum_of_magnitudes(taps) * fx::largest_magnitude(buf))) {
     // No partial sum of the five-step chain can saturate, so it is 2 s with s the plain sum; and
@@ -51,11 +51,11 @@ void decode_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> out,
   }
 }
 
-void complete_subframe_excitation(std::span<std::int16_t, kSubframeSamples> exc,
+void complete_subframe_excitation(const TableSet& tables, std::span<std::int16_t, kSubframeSamples> exc,
                                   std::span<std::int16_t, kHistorySamples> history, std::int16_t lag,
                                   std::int16_t lag_delta, std::int16_t gain_index, bool low_rate) {
   std::array<std::int16_t, kSubframeSamples> pitch;
-  decode_adaptive_codebook(pitch, history, lag, lag_delta, gain_index, low_rate);
+  decode_adaptive_codebook(tables, pitch, history, lag, lag_delta, gain_index, low_rate);
   std::copy(history.begin() + kSubframeSamples, history.end(), history.begin());
   for (std::size_t j = 0; j < kSubframeSamples; ++j) {
     // The fixed-codebook part enters at twice its scale.

@@ -90,7 +90,7 @@ std::int16_t sqrt32(std::int32_t x) {
   return r;
 }
 
-void build_comfort_noise_excitation(std::int16_t gain, std::span<std::int16_t, kHistorySamples> excitation_history,
+void build_comfort_noise_excitation(const TableSet& tables, std::int16_t gain, std::span<std::int16_t, kHistorySamples> excitation_history,
                                     std::span<std::int16_t, kFrameSamples> exc, std::int16_t& random_seed,
                                     FrameParams& params) {
   // Random parameters, drawn in this order: lags, gain entries, per half frame the grid bases and signs,
@@ -127,9 +127,9 @@ void build_comfort_noise_excitation(std::int16_t gain, std::span<std::int16_t, k
     const SubframeParams& even = params.sub[2 * h];
     const SubframeParams& odd = params.sub[2 * h + 1];
     // The second subframe's pitch part reads the history as if it started 60 samples later.
-    decode_adaptive_codebook(x.first<kSubframeSamples>(), excitation_history, params.olp_lag[h], even.lag_delta,
+    decode_adaptive_codebook(tables, x.first<kSubframeSamples>(), excitation_history, params.olp_lag[h], even.lag_delta,
                              even.acb_gain_index, kCngLagsUseLongTable);
-    decode_adaptive_codebook(x.last<kSubframeSamples>(), excitation_history, params.olp_lag[h], odd.lag_delta,
+    decode_adaptive_codebook(tables, x.last<kSubframeSamples>(), excitation_history, params.olp_lag[h], odd.lag_delta,
                              odd.acb_gain_index, kCngLagsUseLongTable, kSubframeSamples);
 
     const std::int16_t amp = pulse_amplitude(x, pulses[h], gain);
@@ -156,11 +156,11 @@ std::int16_t smooth_comfort_noise_gain(std::int16_t cur_gain, std::int16_t sid_g
   return extract_high(add32(mult32_16x16(cur_gain, 0x7000), mult32_16x16(sid_gain, 0x1000)));
 }
 
-void generate_comfort_noise(const ComfortNoiseMemory& mem, std::span<const std::int16_t, kLpcOrder> sid_lsp,
+void generate_comfort_noise(const TableSet& tables, const ComfortNoiseMemory& mem, std::span<const std::int16_t, kLpcOrder> sid_lsp,
                             std::int16_t sid_gain, bool after_speech, std::span<std::int16_t, kFrameSamples> exc,
                             std::span<std::int16_t, kSubframes * kLpcOrder> lpc, FrameParams& params) {
   mem.cur_gain = smooth_comfort_noise_gain(mem.cur_gain, sid_gain, after_speech);
-  build_comfort_noise_excitation(mem.cur_gain, mem.excitation_history, exc, mem.random_seed, params);
+  build_comfort_noise_excitation(tables, mem.cur_gain, mem.excitation_history, exc, mem.random_seed, params);
   interpolate_lsp(lpc, sid_lsp, mem.prev_lsp);
   std::ranges::copy(sid_lsp, mem.prev_lsp.begin());
 }

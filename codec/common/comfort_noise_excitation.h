@@ -8,6 +8,7 @@
 
 #include "bitstream/frame_params.h"
 #include "codec/common/constants.h"
+#include "codec/tables/table_set_types.h"
 
 namespace g7231 {
 
@@ -29,7 +30,7 @@ std::int16_t smooth_comfort_noise_gain(std::int16_t cur_gain, std::int16_t sid_g
 
 // Draws random lags, pitch-gain entries, pulse positions and signs (recording the lags and entries in
 // params), builds the frame's excitation of the given gain into exc and appends it to the history.
-void build_comfort_noise_excitation(std::int16_t gain, std::span<std::int16_t, kHistorySamples> excitation_history,
+void build_comfort_noise_excitation(const TableSet& tables, std::int16_t gain, std::span<std::int16_t, kHistorySamples> excitation_history,
                                     std::span<std::int16_t, kFrameSamples> exc, std::int16_t& random_seed,
                                     FrameParams& params);
 
@@ -44,7 +45,7 @@ struct ComfortNoiseMemory {
 // One inactive frame from the last SID description (its quantised LSP vector and gain): the smoothed gain,
 // the random excitation into exc (its random lags and pitch-gain entries recorded in params), and the four
 // subframe LPC sets into lpc, interpolated from prev_lsp, which then takes sid_lsp.
-void generate_comfort_noise(const ComfortNoiseMemory& mem, std::span<const std::int16_t, kLpcOrder> sid_lsp,
+void generate_comfort_noise(const TableSet& tables, const ComfortNoiseMemory& mem, std::span<const std::int16_t, kLpcOrder> sid_lsp,
                             std::int16_t sid_gain, bool after_speech, std::span<std::int16_t, kFrameSamples> exc,
                             std::span<std::int16_t, kSubframes * kLpcOrder> lpc, FrameParams& params);
 

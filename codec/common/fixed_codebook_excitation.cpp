@@ -3,16 +3,15 @@
 #include <algorithm>
 
 #include "codec/tables/fixed_codebook_tables.h"
-#include "codec/tables/table_set.h"
 #include "fixedpoint/basic_ops.h"
 
 namespace g7231 {
 
 using namespace fx;
 
-AcelpSharpening acelp_sharpening(std::int16_t lag, std::int16_t acb_gain_index) {
+AcelpSharpening acelp_sharpening(const TableSet& tables, std::int16_t lag, std::int16_t acb_gain_index) {
   const auto i = static_cast<std::size_t>(acb_gain_index);
-  return {static_cast<std::int16_t>(lag + kSharpLagOffset[i]), kSharpGain[i]};
+  return {static_cast<std::int16_t>(lag + tables.sharp_lag_offset[i]), tables.sharp_gain[i]};
 }
 
 void apply_sharpening(std::span<std::int16_t, kSubframeSamples> v, AcelpSharpening sharpening) {
@@ -71,13 +70,13 @@ void build_mpmlq_excitation(std::span<std::int16_t, kSubframeSamples> out, const
   if (sub.pulse_train == 1) mpmlq_pulse_train(out, out, lag);
 }
 
-void build_fixed_codebook_excitation(std::span<std::int16_t, kSubframeSamples> out, const FrameParams& params,
+void build_fixed_codebook_excitation(const TableSet& tables, std::span<std::int16_t, kSubframeSamples> out, const FrameParams& params,
                                      std::size_t s, bool low_rate) {
   const SubframeParams& sub = params.sub[s];
   const std::int16_t pair_lag = params.olp_lag[s / 2];
   if (low_rate) {
     const AcelpCode code{static_cast<std::int16_t>(sub.positions), sub.fcb_gain_index, sub.grid, sub.signs};
-    build_acelp_excitation(out, code, acelp_sharpening(static_cast<std::int16_t>(pair_lag + sub.lag_delta - 1),
+    build_acelp_excitation(out, code, acelp_sharpening(tables, static_cast<std::int16_t>(pair_lag + sub.lag_delta - 1),
                                                        sub.acb_gain_index));
   } else {
     build_mpmlq_excitation(out, sub, static_cast<std::size_t>(kMpmlqPulseCount[s]), pair_lag);

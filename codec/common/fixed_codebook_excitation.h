@@ -14,6 +14,7 @@
 
 #include "bitstream/frame_params.h"
 #include "codec/common/constants.h"
+#include "codec/tables/table_set_types.h"
 
 namespace g7231 {
 
@@ -29,8 +30,9 @@ struct AcelpSharpening {
   std::int16_t gain = 0;  // gT, Q15
 };
 
-// Sharpening lag and gain for a subframe's pitch lag and 170-entry pitch-gain entry.
-AcelpSharpening acelp_sharpening(std::int16_t lag, std::int16_t acb_gain_index);
+// Sharpening lag and gain for a subframe's pitch lag and 170-entry pitch-gain entry, from the set's
+// sharpening tables.
+AcelpSharpening acelp_sharpening(const TableSet& tables, std::int16_t lag, std::int16_t acb_gain_index);
 
 // v[n] += gT v[n - T] for n = T..59 in increasing order, in place, so that samples already sharpened
 // feed later ones when T < 30 (a truncated recursive comb); nothing when T >= kShortLagLimit.
@@ -89,7 +91,7 @@ void build_mpmlq_excitation(std::span<std::int16_t, kSubframeSamples> out, const
 // Subframe s's fixed-codebook excitation from the frame's parameters, at 5.3 kbit/s (low_rate) or
 // 6.3 kbit/s: sharpened at the subframe's pitch lag, or repeated at the pair's lag when the pulse-train
 // flag is set.
-void build_fixed_codebook_excitation(std::span<std::int16_t, kSubframeSamples> out, const FrameParams& params,
+void build_fixed_codebook_excitation(const TableSet& tables, std::span<std::int16_t, kSubframeSamples> out, const FrameParams& params,
                                      std::size_t s, bool low_rate);
 
 }  // namespace g7231

@@ -5,7 +5,6 @@
 #include <cstddef>
 
 #include "codec/tables/lsp_quantiser_tables.h"
-#include "codec/tables/table_set.h"
 #include "fixedpoint/basic_ops.h"
 
 namespace g7231 {
@@ -22,7 +21,7 @@ void copy_row(std::span<std::int16_t, kLpcOrder> out, const LspCodebook<Width>& 
 
 }  // namespace
 
-void dequantise_lsp(std::span<std::int16_t, kLpcOrder> lsp_out, std::span<const std::int16_t, kLpcOrder> prev,
+void dequantise_lsp(const TableSet& tables, std::span<std::int16_t, kLpcOrder> lsp_out, std::span<const std::int16_t, kLpcOrder> prev,
                     std::int32_t index, std::int16_t erased) {
   std::int16_t spacing = kLspMinSpacing;
   std::int16_t predictor = kLspPredictor;
@@ -34,11 +33,11 @@ void dequantise_lsp(std::span<std::int16_t, kLpcOrder> lsp_out, std::span<const 
 
   // The residual rows, band 2 in the lowest byte.
   constexpr std::int32_t kRowMask = (std::int32_t{1} << kLspIndexBitsPerBand) - 1;
-  copy_row(lsp_out, kLspBand2Codebook, index & kRowMask, kLspBandLayout[2].first);
+  copy_row(lsp_out, tables.lsp_band2, index & kRowMask, kLspBandLayout[2].first);
   index >>= kLspIndexBitsPerBand;
-  copy_row(lsp_out, kLspBand1Codebook, index & kRowMask, kLspBandLayout[1].first);
+  copy_row(lsp_out, tables.lsp_band1, index & kRowMask, kLspBandLayout[1].first);
   index >>= kLspIndexBitsPerBand;
-  copy_row(lsp_out, kLspBand0Codebook, index & kRowMask, kLspBandLayout[0].first);
+  copy_row(lsp_out, tables.lsp_band0, index & kRowMask, kLspBandLayout[0].first);
 
   // Add back the prediction from the previous vector's deviation, then the mean.
   for (std::size_t j = 0; j < kLpcOrder; ++j) {

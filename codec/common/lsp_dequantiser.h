@@ -8,12 +8,13 @@
 #include <span>
 
 #include "codec/common/constants.h"
+#include "codec/tables/table_set_types.h"
 
 namespace g7231 {
 
-// Rebuilds the quantised LSP vector of an index, stabilised to a minimum spacing of 256 (512 when erased).
+// Rebuilds the quantised LSP vector of an index (rows of the set's codebooks), stabilised to a minimum spacing of 256 (512 when erased).
 // A non-zero erased ignores the index and leans harder on the previous vector.
-void dequantise_lsp(std::span<std::int16_t, kLpcOrder> lsp_out, std::span<const std::int16_t, kLpcOrder> prev,
+void dequantise_lsp(const TableSet& tables, std::span<std::int16_t, kLpcOrder> lsp_out, std::span<const std::int16_t, kLpcOrder> prev,
                     std::int32_t index, std::int16_t erased);
 
 // Pushes neighbouring frequencies of lsp apart to the given spacing and keeps the ends within

@@ -91,10 +91,10 @@ void interpolate_lsp(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out,
   }
 }
 
-void decode_lpc_sets(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out, std::span<std::int16_t, kLpcOrder> prev_lsp,
+void decode_lpc_sets(const TableSet& tables, std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out, std::span<std::int16_t, kLpcOrder> prev_lsp,
                      std::int32_t lsp_index, std::int16_t erased) {
   std::array<std::int16_t, kLpcOrder> lsp;
-  dequantise_lsp(lsp, prev_lsp, lsp_index, erased);
+  dequantise_lsp(tables, lsp, prev_lsp, lsp_index, erased);
   interpolate_lsp(lpc_out, lsp, prev_lsp);
   std::ranges::copy(lsp, prev_lsp.begin());
 }

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "codec/common/constants.h"
+#include "codec/tables/table_set_types.h"
 
 namespace g7231 {
 
@@ -16,7 +17,7 @@ void interpolate_lsp(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out,
 // The four subframe LPC sets of a frame from its LSP index: the vector dequantised against prev_lsp (the
 // erased path when erased is non-zero), interpolated from prev_lsp, and then kept in prev_lsp for the next
 // frame.
-void decode_lpc_sets(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out, std::span<std::int16_t, kLpcOrder> prev_lsp,
+void decode_lpc_sets(const TableSet& tables, std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out, std::span<std::int16_t, kLpcOrder> prev_lsp,
                      std::int32_t lsp_index, std::int16_t erased);
 
 // Converts 10 LSP frequencies (Q15 of pi) in place into the 10 LPC coefficients (Q13) of their filter.

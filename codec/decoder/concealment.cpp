@@ -29,11 +29,11 @@ void begin_loss(ConcealmentState& c, std::span<const std::int16_t, kHistorySampl
 
 }  // namespace
 
-void note_good_frame(ConcealmentState& c, const FrameParams& params, bool low_rate) {
+void note_good_frame(const TableSet& tables, ConcealmentState& c, const FrameParams& params, bool low_rate) {
   const SubframeParams& last = params.sub[kSubframes - 1];
   c.lost_frames = 0;
   c.pitch_lag = static_cast<std::int16_t>(params.olp_lag[1] + last.lag_delta - 1);
-  const AcbGainEntry& taps = acb_gain_table(low_rate, params.olp_lag[1])[static_cast<std::size_t>(last.acb_gain_index)];
+  const AcbGainEntry& taps = acb_gain_table(tables, low_rate, params.olp_lag[1])[static_cast<std::size_t>(last.acb_gain_index)];
   std::int32_t sum = 0;
   for (std::size_t t = 0; t < kAcbTaps; ++t) sum += taps[t];
   c.voiced = sum >= kVoicedTapSum ? 1 : 0;

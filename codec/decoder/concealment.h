@@ -20,7 +20,7 @@ inline constexpr std::int16_t kConcealmentFadeSamples = 3 * static_cast<std::int
 
 // Remembers what a later loss continues from: the pitch lag and voicing of a good active frame's last
 // subframe.
-void note_good_frame(ConcealmentState& c, const FrameParams& params, bool low_rate);
+void note_good_frame(const TableSet& tables, ConcealmentState& c, const FrameParams& params, bool low_rate);
 
 // The excitation of one lost frame into exc, appended to the history.
 void conceal_excitation(ConcealmentState& c, std::span<std::int16_t, kHistorySamples> excitation_history,

@@ -7,7 +7,7 @@
 namespace g7231 {
 
 G7231Decoder* create_decoder(const DecoderOptions& options) {
-  return new (std::nothrow) G7231Decoder(options.postfilter);
+  return new (std::nothrow) G7231Decoder(options.postfilter, options.tables);
 }
 
 DecodeResult decode_frame(G7231Decoder* decoder, std::span<const std::uint8_t> frame, bool lost,

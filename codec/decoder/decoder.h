@@ -10,7 +10,8 @@
 // of an undamaged stream equals, sample for sample, the speech the encoder reconstructed.
 //
 // The decoder's tables are the encoder's: streams decode correctly only with the table set they were
-// coded with (codec/tables/table_set.h).
+// coded with: the built-in set (codec/tables/table_set.h) unless the options give another, which the
+// decoder refers to and the caller keeps alive and unchanged for as long as the decoder lives.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,7 @@ namespace g7231 {
 
 struct DecoderOptions {
   bool postfilter = true;  // pitch and formant postfilter on the output
+  const TableSet* tables = nullptr;  // null: the built-in set; else one that outlives the decoder
 };
 
 // A new decoder; null when it cannot be allocated.

@@ -9,6 +9,7 @@
 #include "bitstream/frame_params.h"
 #include "codec/common/constants.h"
 #include "codec/decoder/postfilter.h"
+#include "codec/tables/builtin_table_set.h"
 #include "codec/tables/lsp_quantiser_tables.h"
 
 namespace g7231 {
@@ -37,7 +38,9 @@ struct ConcealmentState {
 
 class G7231Decoder {
  public:
-  explicit G7231Decoder(bool postfilter_enabled) noexcept : postfilter_enabled(postfilter_enabled) {}
+  // A decoder coding with the given set (null: the built-in one), which must outlive it.
+  explicit G7231Decoder(bool postfilter_enabled, const TableSet* tables = nullptr) noexcept
+      : tables(tables != nullptr ? tables : &kBuiltinTableSet), postfilter_enabled(postfilter_enabled) {}
 
   std::array<std::int16_t, kLpcOrder> prev_lsp = kLspMean;         // quantised LSP vector of the previous frame
   std::array<std::int16_t, kHistorySamples> excitation_history{};  // past excitation, oldest first
@@ -46,6 +49,7 @@ class G7231Decoder {
   ConcealmentState concealment;
   PostfilterState postfilter;
   std::uint64_t frames_concealed = 0;  // lost, cut-short and invalid frames, since creation
+  const TableSet* tables;              // the set it decodes with, immutable, owned by the caller
 
   const bool postfilter_enabled;
 };

@@ -44,17 +44,17 @@ void after_speech_frame(G7231Decoder& dec) {
 }
 
 void decode_active(G7231Decoder& dec, const FrameParams& params, bool low_rate, FrameWork& w) {
-  decode_lpc_sets(w.lpc, dec.prev_lsp, params.lsp_index, params.erased);
+  decode_lpc_sets(*dec.tables, w.lpc, dec.prev_lsp, params.lsp_index, params.erased);
   for (std::size_t s = 0; s < kSubframes; ++s) {
     const SubframeParams& sub = params.sub[s];
     const auto exc = subframe(w.speech, s);
-    build_fixed_codebook_excitation(exc, params, s, low_rate);
-    complete_subframe_excitation(exc, dec.excitation_history, params.olp_lag[s / 2], sub.lag_delta,
+    build_fixed_codebook_excitation(*dec.tables, exc, params, s, low_rate);
+    complete_subframe_excitation(*dec.tables, exc, dec.excitation_history, params.olp_lag[s / 2], sub.lag_delta,
                                  sub.acb_gain_index, low_rate);
     w.pitch_lag[s] = static_cast<std::int16_t>(params.olp_lag[s / 2] + sub.lag_delta - 1);
   }
   synthesise_frame(dec, w);
-  note_good_frame(dec.concealment, params, low_rate);
+  note_good_frame(*dec.tables, dec.concealment, params, low_rate);
   after_speech_frame(dec);
 }
 
@@ -62,13 +62,13 @@ void decode_active(G7231Decoder& dec, const FrameParams& params, bool low_rate, 
 void decode_inactive(G7231Decoder& dec, const FrameParams* sid, FrameWork& w) {
   DecoderCngState& cng = dec.cng;
   if (sid != nullptr) {
-    dequantise_lsp(cng.sid_lsp, dec.prev_lsp, sid->lsp_index, 0);
+    dequantise_lsp(*dec.tables, cng.sid_lsp, dec.prev_lsp, sid->lsp_index, 0);
     cng.sid_gain = decode_sid_gain(sid->sub[0].fcb_gain_index);
     cng.sid_received = true;
   }
   const bool after_speech = cng.prev_frame_kind == static_cast<std::int16_t>(FrameKind::active);
   FrameParams random;  // the random lags and gains of the excitation, of no further use here
-  generate_comfort_noise({cng.cur_gain, cng.random_seed, dec.excitation_history, dec.prev_lsp}, cng.sid_lsp,
+  generate_comfort_noise(*dec.tables, {cng.cur_gain, cng.random_seed, dec.excitation_history, dec.prev_lsp}, cng.sid_lsp,
                          cng.sid_gain, after_speech, w.speech, w.lpc, random);
   synthesise_frame(dec, w);
   cng.prev_frame_kind = static_cast<std::int16_t>(sid != nullptr ? FrameKind::sid : FrameKind::untransmitted);
@@ -76,7 +76,7 @@ void decode_inactive(G7231Decoder& dec, const FrameParams* sid, FrameWork& w) {
 }
 
 void conceal(G7231Decoder& dec, FrameWork& w) {
-  decode_lpc_sets(w.lpc, dec.prev_lsp, 0, 1);
+  decode_lpc_sets(*dec.tables, w.lpc, dec.prev_lsp, 0, 1);
   conceal_excitation(dec.concealment, dec.excitation_history, w.speech);
   synthesise_frame(dec, w);
   if (dec.concealment.voiced != 0) w.pitch_lag.fill(dec.concealment.pitch_lag);

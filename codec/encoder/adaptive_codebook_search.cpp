@@ -29,39 +29,13 @@ constexpr std::int16_t kTamingStepLog2_170 = 3;
 
 using Vector = std::array<std::int16_t, kSubframeSamples>;
 
-// Sum of squares of a gain entry's values, for the exactness bound of its criterion.
-constexpr std::int64_t squares_of(const AcbGainEntry& entry) {
-  std::int64_t sum = 0;
-  for (std::int16_t v : entry) sum += std::int32_t{v} * v;
-  return sum;
-}
-
-template <std::size_t N>
-constexpr std::array<std::int64_t, N> squares_of_entries(const AcbGainTable<N>& table) {
-  std::array<std::int64_t, N> out{};
-  for (std::size_t e = 0; e < N; ++e) out[e] = squares_of(table[e]);
-  return out;
-}
-
-// Each entry's sum of squares, for the exactness bound of its criterion.
-struct EntrySquares {
-#if defined(G7231_TRAINING_HOOKS)
-  // The training build's tables change between passes: measure them as they are used.
-  std::array<std::int64_t, kAcbShortLagEntries> short_lag = squares_of_entries(kAcbGainTable85);
-  std::array<std::int64_t, kAcbEntries> long_lag = squares_of_entries(kAcbGainTable170);
-#else
-  static constexpr auto short_lag = squares_of_entries(kAcbGainTable85);
-  static constexpr auto long_lag = squares_of_entries(kAcbGainTable170);
-#endif
-  const std::int64_t* of(bool short_table) const { return short_table ? short_lag.data() : long_lag.data(); }
-};
-
 }  // namespace
 
 void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
                               std::span<const std::int16_t, kSubframeSamples> h, const G7231Encoder& enc,
                               FrameParams& params, std::size_t s) {
   const bool low_rate = enc.low_rate != 0;
+  const TableSet& tables = *enc.tables;
   const bool odd = (s & 1) != 0;
   std::int16_t& pair_lag = params.olp_lag[s / 2];
 
@@ -103,17 +77,18 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
   // The largest criterion wins; ties keep the earlier candidate, then the earlier entry.
   GainSearchBest best;
   std::size_t best_candidate = 1;
-  const EntrySquares squares;
   // The table follows the candidate lag in even subframes and the base lag in odd ones.
   const auto table_lag = [&](std::size_t j) { return static_cast<std::int16_t>(odd ? base : base + j - 1); };
   const auto short_lag_table = [&](std::size_t j) { return uses_short_lag_tables(low_rate, table_lag(j)); };
   for (std::size_t j = 0; j < candidates; ++j) {
     const bool short_table = short_lag_table(j);
-    const std::span<const AcbGainEntry> table = acb_gain_table(low_rate, table_lag(j));
+    const std::span<const AcbGainEntry> table = acb_gain_table(tables, low_rate, table_lag(j));
+    const std::span<const std::int64_t> squares = short_table ? std::span<const std::int64_t>(tables.acb_squares85)
+                                                              : std::span<const std::int64_t>(tables.acb_squares170);
     const std::size_t entries = short_table ? entries85 : entries170;
     const auto gj = std::span<const std::int16_t>(g).subspan(kCorrelations * j).first<kCorrelations>();
     best.found = false;
-    kernels.pitch_gain_search(gj, table.front().data(), squares.of(short_table), entries, best);
+    kernels.pitch_gain_search(gj, table.front().data(), squares.data(), entries, best);
     if (best.found) best_candidate = j;
   }
   const std::size_t best_entry = best.entry;
@@ -136,7 +111,7 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
 
   // Remove the filtered predictor output from the target.
   Vector v;
-  decode_adaptive_codebook(v, enc.excitation_history, pair_lag, sub.lag_delta, sub.acb_gain_index, low_rate);
+  decode_adaptive_codebook(tables, v, enc.excitation_history, pair_lag, sub.lag_delta, sub.acb_gain_index, low_rate);
   // The target starts each sum at x * 2^15 (at most 2^30 in magnitude); when the products cannot carry a
   // partial sum past the remaining headroom, plain sums are exact.
   if (products_within(sum_of_squares(v), h_squares, kMax32 - (std::int64_t{1} << 30))) {

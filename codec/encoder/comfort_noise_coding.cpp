@@ -77,15 +77,15 @@ void encode_inactive_frame(G7231Encoder& enc, std::span<std::int16_t, kFrameSamp
     cng.sid_filter_acf_shift = sid.shift;
 
     lpc_to_lsp(cng.sid_lsp, cng.sid_lpc, enc.prev_lsp);
-    params.lsp_index = quantise_lsp(cng.sid_lsp, enc.prev_lsp);
-    dequantise_lsp(cng.sid_lsp, enc.prev_lsp, params.lsp_index, 0);
+    params.lsp_index = quantise_lsp(*enc.tables, cng.sid_lsp, enc.prev_lsp);
+    dequantise_lsp(*enc.tables, cng.sid_lsp, enc.prev_lsp, params.lsp_index, 0);
 
     params.sub[0].fcb_gain_index = q;
     cng.sid_gain_index = q;
     cng.sid_gain = decode_sid_gain(q);
   }
 
-  generate_comfort_noise({cng.cur_gain, cng.random_seed, enc.excitation_history, enc.prev_lsp}, cng.sid_lsp,
+  generate_comfort_noise(*enc.tables, {cng.cur_gain, cng.random_seed, enc.excitation_history, enc.prev_lsp}, cng.sid_lsp,
                          cng.sid_gain, after_speech, exc, lpc, params);
   cng.prev_frame_kind = static_cast<std::int16_t>(kind);
 }

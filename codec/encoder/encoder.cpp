@@ -13,18 +13,28 @@ G7231Encoder::G7231Encoder(std::int16_t highpass_enabled_, std::int16_t spare_op
       vad_enabled(vad_enabled_),
       low_rate(low_rate_) {}
 
+G7231Encoder::G7231Encoder(const EncoderOptions& options) noexcept
+    : G7231Encoder(options.highpass ? 1 : 0, 1, options.vad ? 1 : 0, options.high_rate ? 0 : 1) {
+  if (options.tables != nullptr) tables = options.tables;
+  kernels = &dsp_kernels(options.simd);
+}
+
 G7231Encoder* create_encoder(bool high_rate) { return create_encoder(EncoderOptions{.high_rate = high_rate}); }
 
 G7231Encoder* create_encoder(const EncoderOptions& options) {
-  auto* enc = new (std::nothrow) G7231Encoder(options.highpass ? 1 : 0, 1, options.vad ? 1 : 0, options.high_rate ? 0 : 1);
-  if (enc != nullptr) enc->kernels = &dsp_kernels(options.simd);
-  return enc;
+  return new (std::nothrow) G7231Encoder(options);
 }
 
 bool encode_frame(G7231Encoder* encoder, std::span<std::int16_t, kFrameSamples> samples,
                   std::span<std::uint8_t, kMaxFrameBytes> out) {
   if (encoder == nullptr) return false;
   encode_frame_pipeline(*encoder, samples, out);
+  return true;
+}
+
+bool set_encoder_rate(G7231Encoder* encoder, bool high_rate) {
+  if (encoder == nullptr) return false;
+  encoder->low_rate = high_rate ? 0 : 1;
   return true;
 }
 

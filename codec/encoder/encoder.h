@@ -4,6 +4,9 @@
 // other memory, and two encoders never share anything. Create it with `create_encoder`, feed it 240-sample
 // frames with `encode_frame`, dispose of it with `destroy_encoder`. One object must not be used by two
 // threads at once; separate objects may run on separate threads.
+//
+// An encoder codes with a table set (EncoderOptions::tables, the built-in one by default) that it refers
+// to and never changes: the caller keeps the set alive and unchanged for as long as the encoder lives.
 #pragma once
 
 #include <cstdint>
@@ -18,15 +21,6 @@ namespace g7231 {
 // activity detection on; null when it cannot be allocated.
 [[nodiscard]] G7231Encoder* create_encoder(bool high_rate);
 
-// How an encoder codes: its rate and whether the high-pass input filter and voice activity detection
-// (with SID and untransmitted frames for inactive speech) run.
-struct EncoderOptions {
-  bool high_rate = false;  // 6.3 kbit/s (MP-MLQ) instead of 5.3 kbit/s (ACELP)
-  bool vad = true;
-  bool highpass = true;
-  SimdLevel simd = SimdLevel::best;  // instruction-set level of the inner loops; every level codes the same bytes
-};
-
 // A new encoder with the given options; null when it cannot be allocated.
 [[nodiscard]] G7231Encoder* create_encoder(const EncoderOptions& options);
 
@@ -35,6 +29,11 @@ struct EncoderOptions {
 // rest zero). Returns false, touching nothing, for a null encoder.
 bool encode_frame(G7231Encoder* encoder, std::span<std::int16_t, kFrameSamples> samples,
                   std::span<std::uint8_t, kMaxFrameBytes> out);
+
+// Switches the rate from the next frame on: 6.3 kbit/s (high_rate true) or 5.3 kbit/s. Every frame carries
+// its own type bits, so the stream goes on without a break and a decoder follows it; the other options
+// stay as created. Returns false, changing nothing, for a null encoder.
+bool set_encoder_rate(G7231Encoder* encoder, bool high_rate);
 
 // Destroys an encoder. Returns true when it destroyed one, false for null.
 bool destroy_encoder(CodecBase* encoder);

@@ -8,6 +8,7 @@
 
 #include "codec/common/constants.h"
 #include "codec/common/dsp_kernels.h"
+#include "codec/tables/builtin_table_set.h"
 #include "codec/tables/lsp_quantiser_tables.h"
 
 namespace g7231 {
@@ -53,8 +54,20 @@ struct VadState {
   std::array<std::int16_t, 10> noise_lpc{};  // inverse filter of the noise (Q13)
 };
 
+// How an encoder codes: its rate and whether the high-pass input filter and voice activity detection
+// (with SID and untransmitted frames for inactive speech) run.
+struct EncoderOptions {
+  bool high_rate = false;  // 6.3 kbit/s (MP-MLQ) instead of 5.3 kbit/s (ACELP)
+  bool vad = true;
+  bool highpass = true;
+  const TableSet* tables = nullptr;  // null: the built-in set; else one that outlives the encoder
+  SimdLevel simd = SimdLevel::best;  // instruction-set level of the inner loops; every level codes the same bytes
+};
+
 class G7231Encoder : public CodecBase {
  public:
+  // An encoder with the given options (the spare option set to 1).
+  explicit G7231Encoder(const EncoderOptions& options) noexcept;
   // Options in this order: high-pass filter on, a spare option that nothing reads, voice activity
   // detection on, and 5.3 kbit/s (non-zero) or 6.3 kbit/s (zero).
   G7231Encoder(std::int16_t highpass_enabled, std::int16_t spare_option, std::int16_t vad_enabled,
@@ -78,12 +91,13 @@ class G7231Encoder : public CodecBase {
                                               kTamingErrorInit, kTamingErrorInit};  // per lag zone
   VadState vad;
   std::int16_t acelp_budget_carry = 0;   // pulse-search budget carried between 5.3 kbit/s subframes
+  const TableSet* tables = &kBuiltinTableSet;  // the set it codes with, immutable, owned by the caller
   const DspKernels* kernels = &dsp_kernels(SimdLevel::scalar);  // the inner loops this encoder runs
 
   const std::int16_t highpass_enabled;   // non-zero: DC-removal filter; zero: input only halved
   const std::int16_t spare_option;       // stored, never read
   const std::int16_t vad_enabled;        // non-zero: voice activity detection; zero: every frame active
-  const std::int32_t low_rate;           // non-zero: 5.3 kbit/s; zero: 6.3 kbit/s
+  std::int32_t low_rate;                 // non-zero: 5.3 kbit/s; zero: 6.3 kbit/s; set_encoder_rate changes it
 };
 
 }  // namespace g7231

@@ -16,9 +16,9 @@ std::int16_t zone(std::int16_t lag) { return mult16(lag, kZoneFactor); }
 
 }  // namespace
 
-std::span<const std::int16_t> taming_gain_table(bool low_rate, std::int16_t lag) {
-  if (uses_short_lag_tables(low_rate, lag)) return kTamingGain85;
-  return kTamingGain170;
+std::span<const std::int16_t> taming_gain_table(const TableSet& tables, bool low_rate, std::int16_t lag) {
+  if (uses_short_lag_tables(low_rate, lag)) return tables.taming_gain85;
+  return tables.taming_gain170;
 }
 
 std::int16_t taming_gain_limit(std::int16_t lo, std::int16_t hi, const TamingError& taming_error,
@@ -37,9 +37,9 @@ std::int16_t taming_gain_limit(std::int16_t lo, std::int16_t hi, const TamingErr
   return extract_low(shr32(negate32(d), 23));
 }
 
-void update_taming_error(TamingError& taming_error, std::int16_t base_lag, std::int16_t lag_delta,
+void update_taming_error(const TableSet& tables, TamingError& taming_error, std::int16_t base_lag, std::int16_t lag_delta,
                          std::int16_t gain_index, bool low_rate) {
-  const std::int16_t g = taming_gain_table(low_rate, base_lag)[static_cast<std::size_t>(gain_index)];
+  const std::int16_t g = taming_gain_table(tables, low_rate, base_lag)[static_cast<std::size_t>(gain_index)];
   const auto lag = static_cast<std::int16_t>(base_lag + lag_delta - 1);
 
   // The estimate of zone i amplified by g, from the estimates as they were before this update.

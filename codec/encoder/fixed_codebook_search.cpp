@@ -18,7 +18,7 @@ void encode_acelp(std::span<std::int16_t, kSubframeSamples> vector, std::span<st
   SubframeParams& sub = params.sub[s];
   const auto lag = static_cast<std::int16_t>(params.olp_lag[s / 2] + sub.lag_delta - 1);
   const AcelpCode code =
-      acelp_encode_subframe(vector, h, acelp_sharpening(lag, sub.acb_gain_index), enc.acelp_budget_carry, *enc.kernels);
+      acelp_encode_subframe(vector, h, acelp_sharpening(*enc.tables, lag, sub.acb_gain_index), enc.acelp_budget_carry, *enc.kernels);
   sub.positions = code.position_code;  // sign-extended
   sub.fcb_gain_index = code.fcb_gain_index;
   sub.grid = code.grid;

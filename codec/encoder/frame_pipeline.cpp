@@ -76,7 +76,7 @@ void encode_active_path(G7231Encoder& enc, std::span<std::int16_t, kFrameSamples
     apply_harmonic_weighting(frame, w.pitch, kSubframeSamples * i, shaping[i]);
   }
 
-  decode_lpc_sets(w.quantised_lpc, enc.prev_lsp, params.lsp_index, params.erased);
+  decode_lpc_sets(*enc.tables, w.quantised_lpc, enc.prev_lsp, params.lsp_index, params.erased);
 
   const CascadeMemory mem = cascade_memory(enc);
   std::array<std::int16_t, kSubframeSamples> response{};  // impulse response
@@ -90,9 +90,9 @@ void encode_active_path(G7231Encoder& enc, std::span<std::int16_t, kFrameSamples
     subtract_ringing(target, a, wf, mem, shaping[i], *enc.kernels);
     search_adaptive_codebook(target, response, enc, params, i);
     search_fixed_codebook(target, response, enc, params, i);
-    complete_subframe_excitation(target, enc.excitation_history, params.olp_lag[i / 2], sub.lag_delta,
+    complete_subframe_excitation(*enc.tables, target, enc.excitation_history, params.olp_lag[i / 2], sub.lag_delta,
                                  sub.acb_gain_index, low_rate);
-    update_taming_error(enc.taming_error, params.olp_lag[i / 2], sub.lag_delta, sub.acb_gain_index, low_rate);
+    update_taming_error(*enc.tables, enc.taming_error, params.olp_lag[i / 2], sub.lag_delta, sub.acb_gain_index, low_rate);
     update_filter_memories(target, a, wf, mem, *enc.kernels);
   }
 
@@ -109,7 +109,7 @@ void encode_inactive_path(G7231Encoder& enc, std::span<std::int16_t, kFrameSampl
   const CascadeMemory mem = cascade_memory(enc);
   for (std::size_t i = 0; i < kSubframes; ++i) {
     const SubframeParams& sub = w.params.sub[i];
-    update_taming_error(enc.taming_error, w.params.olp_lag[i / 2], sub.lag_delta, sub.acb_gain_index,
+    update_taming_error(*enc.tables, enc.taming_error, w.params.olp_lag[i / 2], sub.lag_delta, sub.acb_gain_index,
                         enc.low_rate != 0);
     update_filter_memories(subframe(frame, i), lpc_set(w.quantised_lpc, i), weighting_set(w.weighting, i), mem,
                            *enc.kernels);
@@ -131,7 +131,7 @@ void encode_frame_pipeline(G7231Encoder& enc, std::span<std::int16_t, kFrameSamp
   FrameKind kind = detect_voice_activity(frame, enc.vad, enc.sine_detector, enc.vad_enabled != 0) == 1
                        ? FrameKind::active
                        : FrameKind::untransmitted;
-  params.lsp_index = quantise_lsp(w.lsp, enc.prev_lsp);
+  params.lsp_index = quantise_lsp(*enc.tables, w.lsp, enc.prev_lsp);
 
   // From here on the frame lags the input by one subframe.
   shift_analysis_history(enc.analysis_history, frame);

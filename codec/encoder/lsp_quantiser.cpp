@@ -6,7 +6,6 @@
 #include <cstdlib>
 
 #include "codec/tables/lsp_quantiser_tables.h"
-#include "codec/tables/table_set.h"
 #include "fixedpoint/basic_ops.h"
 #include "fixedpoint/block_ops.h"
 
@@ -17,25 +16,14 @@ using namespace fx;
 
 using LspVector = std::array<std::int16_t, kLpcOrder>;
 
-static_assert(kLspBandLayout[0].length == kLspBand0Codebook[0].size());
-static_assert(kLspBandLayout[1].length == kLspBand1Codebook[0].size());
-static_assert(kLspBandLayout[2].length == kLspBand2Codebook[0].size());
+static_assert(kLspBandLayout[0].length == std::tuple_size_v<LspCodebook<3>::value_type>);
+static_assert(kLspBandLayout[1].length == std::tuple_size_v<LspCodebook<3>::value_type>);
+static_assert(kLspBandLayout[2].length == std::tuple_size_v<LspCodebook<4>::value_type>);
 static_assert(kLspBandLayout[2].first + kLspBandLayout[2].length == kLpcOrder);
-static_assert(kLspBand0Codebook.size() == kLspCodebookRows && kLspBand1Codebook.size() == kLspCodebookRows &&
-              kLspBand2Codebook.size() == kLspCodebookRows);
 
 // The row of one band's codebook that maximises 2*sum(w*target*c) - sum(w*c*c), i.e. minimises the weighted
 // squared error. Row 0 (all zeros) scores exactly 0, so another row wins only with a strictly positive
 // score, and only if no earlier row scored as much.
-// The largest magnitude in a codebook.
-template <std::size_t Width>
-constexpr std::int32_t largest_entry(const LspCodebook<Width>& book) {
-  std::int32_t m = 0;
-  for (const auto& row : book) {
-    for (std::int16_t v : row) m = std::max(m, v < 0 ? -std::int32_t{v} : std::int32_t{v});
-  }
-  return m;
-}
 
 // Whether a band's scores can be summed plainly. With weights in 0..32767, t = mult16_round(w, c) never
 // saturates and |t| <= |c|; the score's two chains then stay within 2 W max|target| max|c| (doubled by
@@ -121,7 +109,8 @@ void lsp_weights(std::span<std::int16_t, kLpcOrder> weights_out, std::span<const
   for (std::size_t i = 0; i < kLpcOrder; ++i) weights_out[i] = shl16(weights_out[i], shift);
 }
 
-std::int32_t quantise_lsp(std::span<std::int16_t, kLpcOrder> lsp, std::span<const std::int16_t, kLpcOrder> prev) {
+std::int32_t quantise_lsp(const TableSet& tables, std::span<std::int16_t, kLpcOrder> lsp,
+                          std::span<const std::int16_t, kLpcOrder> prev) {
   LspVector w{};
   lsp_weights(w, lsp);
 
@@ -132,23 +121,15 @@ std::int32_t quantise_lsp(std::span<std::int16_t, kLpcOrder> lsp, std::span<cons
     lsp[i] = sub16(lsp[i], mult16_round(prev_deviation, kLspPredictor));
   }
 
-  return search_lsp_bands(lsp, w);
+  return search_lsp_bands(tables, lsp, w);
 }
 
-std::int32_t search_lsp_bands(std::span<const std::int16_t, kLpcOrder> target,
+std::int32_t search_lsp_bands(const TableSet& tables, std::span<const std::int16_t, kLpcOrder> target,
                               std::span<const std::int16_t, kLpcOrder> weights) {
-#if defined(G7231_TRAINING_HOOKS)
-  // The training build's codebooks change between passes.
-  const std::array<std::int32_t, 3> max_c = {largest_entry(kLspBand0Codebook), largest_entry(kLspBand1Codebook),
-                                             largest_entry(kLspBand2Codebook)};
-#else
-  static constexpr std::array<std::int32_t, 3> max_c = {
-      largest_entry(kLspBand0Codebook), largest_entry(kLspBand1Codebook), largest_entry(kLspBand2Codebook)};
-#endif
   const std::int16_t rows[] = {
-      search_band(target, weights, kLspBand0Codebook, kLspBandLayout[0].first, max_c[0]),
-      search_band(target, weights, kLspBand1Codebook, kLspBandLayout[1].first, max_c[1]),
-      search_band(target, weights, kLspBand2Codebook, kLspBandLayout[2].first, max_c[2]),
+      search_band(target, weights, tables.lsp_band0, kLspBandLayout[0].first, tables.lsp_largest[0]),
+      search_band(target, weights, tables.lsp_band1, kLspBandLayout[1].first, tables.lsp_largest[1]),
+      search_band(target, weights, tables.lsp_band2, kLspBandLayout[2].first, tables.lsp_largest[2]),
   };
   std::int32_t result = 0;
   for (const std::int16_t row : rows) result = add32(shl32(result, kLspIndexBitsPerBand), row);

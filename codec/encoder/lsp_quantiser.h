@@ -15,20 +15,22 @@
 
 #include "codec/common/constants.h"
 #include "codec/common/lsp_dequantiser.h"
+#include "codec/tables/table_set_types.h"
 
 namespace g7231 {
 
 // Quantises the frame's LSP vector against the previous quantised vector and returns the 24-bit index.
 // The vector is overwritten with the prediction residual; the caller must not use it afterwards.
-std::int32_t quantise_lsp(std::span<std::int16_t, kLpcOrder> lsp, std::span<const std::int16_t, kLpcOrder> prev);
+std::int32_t quantise_lsp(const TableSet& tables, std::span<std::int16_t, kLpcOrder> lsp,
+                          std::span<const std::int16_t, kLpcOrder> prev);
 
 // The search weights of an LSP vector: the inverse of each frequency's smaller gap to a neighbour (gaps of
 // 32 or less get 32767), all scaled up by the same power of two until the largest has no spare headroom.
 void lsp_weights(std::span<std::int16_t, kLpcOrder> weights_out, std::span<const std::int16_t, kLpcOrder> lsp);
 
-// Searches the three band codebooks for the rows nearest the residual target under the weights and
+// Searches the three band codebooks of the set for the rows nearest the residual target under the weights and
 // returns their packed 24-bit index. Within a band the first row with the largest metric wins.
-std::int32_t search_lsp_bands(std::span<const std::int16_t, kLpcOrder> target,
+std::int32_t search_lsp_bands(const TableSet& tables, std::span<const std::int16_t, kLpcOrder> target,
                               std::span<const std::int16_t, kLpcOrder> weights);
 
 }  // namespace g7231

@@ -1,10 +1,14 @@
-// Shapes of the encoder's table set: the nine tables whose values are not fixed by a formula. Their values
-// live in the swappable data unit codec/tables/table_set.h.
+// Shapes of the encoder's table set: the nine tables whose values are not fixed by a formula, and the
+// TableSet that holds them with what the stages derive from them. The built-in values live in the
+// swappable data unit codec/tables/table_set.h (kBuiltinTableSet, codec/tables/builtin_table_set.h);
+// other sets are loaded from text files (codec/tables/table_set_file.h).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "codec/common/constants.h"
 
@@ -46,6 +50,92 @@ constexpr AcbGainEntry acb_gain_entry(const std::array<std::int16_t, 5>& b) {
     e[10 + p] = static_cast<std::int16_t>(-(b[kAcbTapPairs[p][0]] * b[kAcbTapPairs[p][1]]) / 16384);
   }
   return e;
+}
+
+// The sum of squares of a gain entry's values, for the exactness bound of the pitch-gain search.
+constexpr std::int64_t acb_entry_squares(const AcbGainEntry& entry) {
+  std::int64_t sum = 0;
+  for (const std::int16_t v : entry) sum += std::int64_t{v} * v;
+  return sum;
+}
+
+// The largest magnitude in a codebook, for the exactness bound of the LSP band search.
+template <std::size_t Width>
+constexpr std::int32_t largest_entry(const LspCodebook<Width>& book) {
+  std::int32_t m = 0;
+  for (const auto& row : book) {
+    for (const std::int16_t v : row) m = std::max(m, v < 0 ? -std::int32_t{v} : std::int32_t{v});
+  }
+  return m;
+}
+
+// A read-only view of the nine tables of a set, wherever they are held.
+struct TableSetView {
+  std::span<const std::array<std::int16_t, 3>, kLspCodebookRows> lsp_band0;
+  std::span<const std::array<std::int16_t, 3>, kLspCodebookRows> lsp_band1;
+  std::span<const std::array<std::int16_t, 4>, kLspCodebookRows> lsp_band2;
+  std::span<const AcbGainEntry, kAcbShortLagEntries> acb_gain85;
+  std::span<const AcbGainEntry, kAcbEntries> acb_gain170;
+  std::span<const std::int16_t, kAcbShortLagEntries> taming_gain85;
+  std::span<const std::int16_t, kAcbEntries> taming_gain170;
+  std::span<const std::int16_t, kAcbEntries> sharp_lag_offset;
+  std::span<const std::int16_t, kAcbEntries> sharp_gain;
+};
+
+// A complete table set by value: the nine tables, and what the stages derive from them, filled in by
+// derive() (at compile time for the built-in set, at load for a set read from a file). Encoders and
+// decoders refer to an immutable set.
+struct TableSet {
+  LspCodebook<3> lsp_band0{};  // LSP residual codebooks of the three bands; row 0 all zero
+  LspCodebook<3> lsp_band1{};
+  LspCodebook<4> lsp_band2{};
+  AcbGainTable<kAcbShortLagEntries> acb_gain85{};  // pitch-gain tables (6.3 kbit/s short lags; otherwise)
+  AcbGainTable<kAcbEntries> acb_gain170{};
+  std::array<std::int16_t, kAcbShortLagEntries> taming_gain85{};  // error amplification bounds (Q13)
+  std::array<std::int16_t, kAcbEntries> taming_gain170{};
+  std::array<std::int16_t, kAcbEntries> sharp_lag_offset{};  // 5.3 kbit/s sharpening lag correction, or 60
+  std::array<std::int16_t, kAcbEntries> sharp_gain{};        // and its gain (Q15)
+
+  // Derived: each pitch-gain entry's sum of squares, and each LSP codebook's largest magnitude.
+  std::array<std::int64_t, kAcbShortLagEntries> acb_squares85{};
+  std::array<std::int64_t, kAcbEntries> acb_squares170{};
+  std::array<std::int32_t, 3> lsp_largest{};
+
+  // Fills in the derived members from the nine tables.
+  constexpr void derive() {
+    for (std::size_t e = 0; e < kAcbShortLagEntries; ++e) acb_squares85[e] = acb_entry_squares(acb_gain85[e]);
+    for (std::size_t e = 0; e < kAcbEntries; ++e) acb_squares170[e] = acb_entry_squares(acb_gain170[e]);
+    lsp_largest = {largest_entry(lsp_band0), largest_entry(lsp_band1), largest_entry(lsp_band2)};
+  }
+
+  constexpr TableSetView view() const {
+    return {lsp_band0,     lsp_band1,      lsp_band2,        acb_gain85, acb_gain170,
+            taming_gain85, taming_gain170, sharp_lag_offset, sharp_gain};
+  }
+
+  bool operator==(const TableSet&) const = default;
+};
+
+// A set holding the tables of a view, derived members filled in.
+constexpr TableSet table_set_of(const TableSetView& v) {
+  TableSet s;
+  for (std::size_t i = 0; i < kLspCodebookRows; ++i) {
+    s.lsp_band0[i] = v.lsp_band0[i];
+    s.lsp_band1[i] = v.lsp_band1[i];
+    s.lsp_band2[i] = v.lsp_band2[i];
+  }
+  for (std::size_t i = 0; i < kAcbShortLagEntries; ++i) {
+    s.acb_gain85[i] = v.acb_gain85[i];
+    s.taming_gain85[i] = v.taming_gain85[i];
+  }
+  for (std::size_t i = 0; i < kAcbEntries; ++i) {
+    s.acb_gain170[i] = v.acb_gain170[i];
+    s.taming_gain170[i] = v.taming_gain170[i];
+    s.sharp_lag_offset[i] = v.sharp_lag_offset[i];
+    s.sharp_gain[i] = v.sharp_gain[i];
+  }
+  s.derive();
+  return s;
 }
 
 }  // namespace g7231

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/file_io.h"
+#include "app/common/record_layout.h"
 #include "codec/decoder/decoder.h"
 #include "codec/encoder/encoder.h"
 #include "tests/app/program_runner.h"
@@ -17,18 +17,10 @@
 namespace g7231 {
 namespace {
 
-using cli::kRecordBytes;
+constexpr std::size_t kRecordBytes = cli::kLowRateRecordBytes;
 using Frame = std::array<std::int16_t, kFrameSamples>;
 
 RunResult run_decoder(const std::vector<std::string>& args) { return run_program(G7231DEC_PATH, args); }
-
-std::vector<std::int16_t> samples_of(const std::vector<unsigned char>& bytes) {
-  std::vector<std::int16_t> samples(bytes.size() / 2);
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    samples[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  }
-  return samples;
-}
 
 // The encoder object's own reconstruction of the speech, frame by frame, as g7231enc codes it.
 std::vector<std::int16_t> encoder_reconstruction(const std::vector<std::int16_t>& speech) {
@@ -68,15 +60,15 @@ TEST_F(Decoder, RoundTripThroughBothPrograms) {
   for (const char* file : {"cross.raw", "hts1a.raw"}) {
     const std::vector<std::int16_t> speech = load_speech_sample(file);
     write_file(path("in.raw"), pcm_bytes(speech));
-    ASSERT_EQ(run_program(G7231ENC_PATH, {str("in.raw"), str("in.g723")}).status, 0);
+    ASSERT_EQ(run_program(G7231ENC_PATH, {path("in.raw"), path("in.g723")}).status, 0);
     const std::vector<unsigned char> records = read_file(path("in.g723"));
     for (const bool postfilter : {false, true}) {
-      std::vector<std::string> args = {str("in.g723"), str("out.raw")};
+      std::vector<std::string> args = {path("in.g723"), path("out.raw")};
       if (!postfilter) args.insert(args.begin(), "--no-postfilter");
       const RunResult r = run_decoder(args);
       EXPECT_EQ(r.status, 0) << file;
       EXPECT_EQ(r.out + r.err, "") << file;
-      const std::vector<std::int16_t> out = samples_of(read_file(path("out.raw")));
+      const std::vector<std::int16_t> out = pcm_samples(read_file(path("out.raw")));
       ASSERT_EQ(out.size(), speech.size() / kFrameSamples * kFrameSamples) << file;
       EXPECT_EQ(out, postfilter ? library_decoding(records, true) : encoder_reconstruction(speech))
           << file << (postfilter ? " with" : " without") << " the postfilter";
@@ -89,7 +81,7 @@ TEST_F(Decoder, RoundTripThroughBothPrograms) {
 // and the run still succeeds.
 TEST_F(Decoder, CutShortDamagedAndPartialRecordsAreConcealedAndReported) {
   write_file(path("in.raw"), pcm_bytes(load_speech_sample("hts1a.raw")));
-  ASSERT_EQ(run_program(G7231ENC_PATH, {str("in.raw"), str("in.g723")}).status, 0);
+  ASSERT_EQ(run_program(G7231ENC_PATH, {path("in.raw"), path("in.g723")}).status, 0);
   std::vector<unsigned char> records = read_file(path("in.g723"));
   constexpr std::size_t kHighRate = 20, kDamaged = 30;
   ASSERT_EQ(records[kHighRate * kRecordBytes] & 3, 1);
@@ -101,13 +93,13 @@ TEST_F(Decoder, CutShortDamagedAndPartialRecordsAreConcealedAndReported) {
   with_tail.insert(with_tail.end(), {1, 2, 3, 4, 5, 6, 7});
   write_file(path("in.g723"), with_tail);
 
-  const RunResult r = run_decoder({str("in.g723"), str("out.raw")});
+  const RunResult r = run_decoder({path("in.g723"), path("out.raw")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("1 record holds a 6.3 kbit/s frame"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("1 record holds values no encoder writes"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("partial record of 7 bytes"), std::string::npos) << r.err;
-  EXPECT_EQ(samples_of(read_file(path("out.raw"))), library_decoding(records, true, {kHighRate, kDamaged}));
+  EXPECT_EQ(pcm_samples(read_file(path("out.raw"))), library_decoding(records, true, {kHighRate, kDamaged}));
 }
 
 struct ErrorCase {
@@ -154,16 +146,13 @@ TEST_F(Decoder, FailuresAreReportedAndLeaveTheOutputAsItWas) {
     EXPECT_EQ(r.err.rfind(expand(c.message), 0), 0u) << c.what << ": " << r.err;
     EXPECT_EQ(read_file(path("in.g723")), input) << c.what;
     EXPECT_EQ(read_file(path("old.raw")), (std::vector<unsigned char>{'o', 'l', 'd'})) << c.what;
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
-    std::ranges::sort(names);
-    EXPECT_EQ(names, (std::vector<std::string>{"a-directory", "hard", "in.g723", "link", "old.raw"})) << c.what;
+    EXPECT_EQ(listing(), (std::vector<std::string>{"a-directory", "hard", "in.g723", "link", "old.raw"})) << c.what;
   }
 }
 
 TEST_F(Decoder, DecoderThatCannotBeCreatedIsReportedBeforeTheOutputIsMade) {
   write_file(path("in.g723"), std::vector<unsigned char>(kRecordBytes, 0x03));
-  const RunResult r = run_program(G7231DEC_NO_MEMORY_PATH, {str("in.g723"), str("out.raw")});
+  const RunResult r = run_program(G7231DEC_NO_MEMORY_PATH, {path("in.g723"), path("out.raw")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Error creating decoder!\n");
   EXPECT_FALSE(fs::exists(path("out.raw")));
@@ -180,16 +169,16 @@ TEST_F(Decoder, HelpAndOptionOrder) {
   EXPECT_TRUE(fs::is_empty(dir_));
 
   // After "--" every word is a file name.
-  const RunResult r = run_decoder({"--", "--help", str("out.raw")});
+  const RunResult r = run_decoder({"--", "--help", path("out.raw")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("Error opening input file --help: No such file", 0), 0u) << r.err;
 
   // Options may follow the file names. An empty input gives an empty output.
   write_file(path("in.g723"), std::vector<unsigned char>(kRecordBytes, 0x03));
-  EXPECT_EQ(run_decoder({str("in.g723"), str("out.raw"), "--no-postfilter"}).status, 0);
+  EXPECT_EQ(run_decoder({path("in.g723"), path("out.raw"), "--no-postfilter"}).status, 0);
   EXPECT_EQ(fs::file_size(path("out.raw")), 2 * kFrameSamples);
   write_file(path("in.g723"), {});
-  EXPECT_EQ(run_decoder({str("in.g723"), str("out.raw")}).status, 0);
+  EXPECT_EQ(run_decoder({path("in.g723"), path("out.raw")}).status, 0);
   EXPECT_EQ(fs::file_size(path("out.raw")), 0u);
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/file_io.h"
+#include "app/common/record_layout.h"
 #include "codec/encoder/encoder.h"
 #include "tests/app/program_runner.h"
 #include "tests/speech_samples.h"
@@ -15,7 +15,7 @@
 namespace g7231 {
 namespace {
 
-using cli::kRecordBytes;
+constexpr std::size_t kRecordBytes = cli::kLowRateRecordBytes;
 
 const std::string kBanner =
     "\n*************  g7231enc: fixed-point dual-rate speech encoder  *************\n"
@@ -35,8 +35,8 @@ bool ends_with_time_report(const std::string& out) {
 using CommandLine = ProgramTest;
 
 TEST_F(CommandLine, WrongArgumentCountPrintsBannerAndUsageOnly) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{str("in.raw")},
-                                               std::vector<std::string>{str("a"), str("b"), str("c")}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{path("in.raw")},
+                                               std::vector<std::string>{path("a"), path("b"), path("c")}}) {
     const RunResult r = run_encoder(args);
     EXPECT_EQ(r.out, kBanner + "Usage: " + G7231ENC_PATH + " infile outfile\n");
     EXPECT_NE(r.status, 0);
@@ -47,7 +47,7 @@ TEST_F(CommandLine, WrongArgumentCountPrintsBannerAndUsageOnly) {
 TEST_F(CommandLine, ShortInputsGiveAnEmptyOutputAndATimeReport) {
   for (const std::size_t size : {std::size_t{0}, std::size_t{479}}) {
     write_file(path("in.raw"), std::vector<unsigned char>(size, 0x11));
-    const RunResult r = run_encoder({str("in.raw"), str("out.bit")});
+    const RunResult r = run_encoder({path("in.raw"), path("out.bit")});
     EXPECT_EQ(r.status, 0) << size;
     EXPECT_EQ(r.out.rfind(kBanner, 0), 0u) << size;
     EXPECT_EQ(r.out.find("Encode frame"), std::string::npos) << size;
@@ -61,7 +61,7 @@ TEST_F(CommandLine, PartialLastFrameIsIgnored) {
   std::vector<std::int16_t> samples(2401);
   for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>((i * 7919) % 4001 - 2000);
   write_file(path("in.raw"), pcm_bytes(samples));
-  const RunResult r = run_encoder({str("in.raw"), str("out.bit")});
+  const RunResult r = run_encoder({path("in.raw"), path("out.bit")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(fs::file_size(path("out.bit")), 200u);
   EXPECT_NE(r.out.find("Encode frame 1\rEncode frame 2\r"), std::string::npos);
@@ -75,7 +75,7 @@ TEST_F(CommandLine, PartialLastFrameIsIgnored) {
 TEST_F(CommandLine, RecordsAreTheEncodersFramesOfLittleEndianSamples) {
   const std::vector<std::int16_t> speech = load_speech_sample("hts1a.raw");
   write_file(path("in.raw"), pcm_bytes(speech));
-  const RunResult r = run_encoder({str("in.raw"), str("out.bit")});
+  const RunResult r = run_encoder({path("in.raw"), path("out.bit")});
   ASSERT_EQ(r.status, 0);
   const std::vector<unsigned char> out = read_file(path("out.bit"));
   const std::size_t frames = speech.size() / kFrameSamples;
@@ -98,7 +98,7 @@ TEST_F(CommandLine, RecordsAreTheEncodersFramesOfLittleEndianSamples) {
 // significant bytes (20, 4 and 1).
 TEST_F(CommandLine, RecordsOfEveryFrameKindAreZeroPadded) {
   write_file(path("in.raw"), pcm_bytes(load_speech_sample("cross.raw")));
-  ASSERT_EQ(run_encoder({str("in.raw"), str("out.bit")}).status, 0);
+  ASSERT_EQ(run_encoder({path("in.raw"), path("out.bit")}).status, 0);
   const std::vector<unsigned char> out = read_file(path("out.bit"));
   ASSERT_EQ(out.size() % kRecordBytes, 0u);
   std::array<int, 4> kinds{};
@@ -117,24 +117,24 @@ TEST_F(CommandLine, RecordsOfEveryFrameKindAreZeroPadded) {
 }
 
 TEST_F(CommandLine, UnopenableFilesAreReported) {
-  RunResult r = run_encoder({str("missing.raw"), str("out.bit")});
-  EXPECT_EQ(r.out, kBanner + "\nError opening input file " + str("missing.raw") + "!");
+  RunResult r = run_encoder({path("missing.raw"), path("out.bit")});
+  EXPECT_EQ(r.out, kBanner + "\nError opening input file " + path("missing.raw") + "!");
   EXPECT_NE(r.status, 0);
   EXPECT_FALSE(fs::exists(path("out.bit")));
 
   write_file(path("in.raw"), std::vector<unsigned char>(960, 0));
-  r = run_encoder({str("in.raw"), str("no-such-dir/out.bit")});
-  EXPECT_EQ(r.out, kBanner + "\nError opening output file " + str("no-such-dir/out.bit") + "!");
+  r = run_encoder({path("in.raw"), path("no-such-dir/out.bit")});
+  EXPECT_EQ(r.out, kBanner + "\nError opening output file " + path("no-such-dir/out.bit") + "!");
   EXPECT_NE(r.status, 0);
 }
 
 TEST_F(CommandLine, ReadErrorIsNotTakenForEndOfFile) {
   fs::create_directory(path("a-directory"));
-  const RunResult r = run_encoder({str("a-directory"), str("out.bit")});
+  const RunResult r = run_encoder({path("a-directory"), path("out.bit")});
   if (r.out.find("Error opening input file") != std::string::npos) {
     GTEST_SKIP() << "this system refuses to open a directory for reading";
   }
-  EXPECT_NE(r.out.find("\nError reading input file " + str("a-directory") + "!"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nError reading input file " + path("a-directory") + "!"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("seconds"), std::string::npos);
   EXPECT_NE(r.status, 0);
 }
@@ -142,7 +142,7 @@ TEST_F(CommandLine, ReadErrorIsNotTakenForEndOfFile) {
 TEST_F(CommandLine, FullDiskIsAWriteError) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   write_file(path("in.raw"), std::vector<unsigned char>(480 * 3, 0x20));
-  const RunResult r = run_encoder({str("in.raw"), "/dev/full"});
+  const RunResult r = run_encoder({path("in.raw"), "/dev/full"});
   EXPECT_NE(r.out.find("\nError writing output file /dev/full!"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("seconds"), std::string::npos);
   EXPECT_NE(r.status, 0);
@@ -153,8 +153,8 @@ TEST_F(CommandLine, SameFileForInputAndOutputIsRefused) {
   write_file(path("in.raw"), original);
   fs::create_symlink(path("in.raw"), path("link.raw"));
   fs::create_hard_link(path("in.raw"), path("hard.raw"));
-  for (const std::string& out : {str("in.raw"), (dir_ / "." / "in.raw").string(), str("link.raw"), str("hard.raw")}) {
-    const RunResult r = run_encoder({str("in.raw"), out});
+  for (const std::string& out : {path("in.raw"), path("./in.raw"), path("link.raw"), path("hard.raw")}) {
+    const RunResult r = run_encoder({path("in.raw"), out});
     EXPECT_EQ(r.out, kBanner + "\nError: output file " + out + " is the input file!");
     EXPECT_NE(r.status, 0) << out;
     EXPECT_EQ(read_file(path("in.raw")), original) << out;
@@ -163,7 +163,7 @@ TEST_F(CommandLine, SameFileForInputAndOutputIsRefused) {
 
 TEST_F(CommandLine, EncoderThatCannotBeCreatedIsReported) {
   write_file(path("in.raw"), std::vector<unsigned char>(480, 0));
-  const RunResult r = run_program(G7231ENC_NO_MEMORY_PATH, {str("in.raw"), str("out.bit")});
+  const RunResult r = run_program(G7231ENC_NO_MEMORY_PATH, {path("in.raw"), path("out.bit")});
   EXPECT_EQ(r.out, kBanner + "\nError creating encoder!");
   EXPECT_NE(r.status, 0);
 }

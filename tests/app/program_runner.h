@@ -1,12 +1,14 @@
-// Running a built program as a user would, in a directory of its own, and looking at what it printed,
-// wrote and returned.
+// Running a built program as a user would, in a scratch directory of its own, and looking at what it
+// printed, wrote and returned.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "app/common/pcm_conversion.h"
 
 extern char** environ;
 
@@ -47,8 +51,9 @@ inline std::string contents(std::FILE* f) {
 
 }  // namespace detail
 
-// Runs program with args (argv[0] being the program as named), its standard output and error captured
-// in unnamed temporary files, so that nothing appears in the directory under test.
+// Runs program with args (argv[0] being the program as named) and no standard input (/dev/null), its
+// standard output and error captured in unnamed temporary files, so that nothing appears in the
+// directory under test.
 inline RunResult run_program(const std::string& program, const std::vector<std::string>& args) {
   RunResult r;
   const detail::TempFile out(std::tmpfile());
@@ -62,6 +67,7 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, fileno(out.get()), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, fileno(err.get()), STDERR_FILENO);
   pid_t pid;
@@ -76,27 +82,46 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
   return r;
 }
 
-inline std::vector<unsigned char> read_file(const fs::path& p) {
+// s quoted for the shell.
+inline std::string quoted(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// Runs a shell command line (a pipeline, say), capturing its standard output and error.
+inline RunResult run_shell(const std::string& command_line) { return run_program("/bin/sh", {"-c", command_line}); }
+
+inline std::string read_text(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline void write_file(const fs::path& p, const std::vector<unsigned char>& bytes) {
+inline std::vector<std::uint8_t> read_file(const fs::path& p) {
+  const std::string s = read_text(p);
+  return {s.begin(), s.end()};
+}
+
+inline void write_file(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(p, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Little-endian bytes of the samples.
-inline std::vector<unsigned char> pcm_bytes(const std::vector<std::int16_t>& samples) {
-  std::vector<unsigned char> bytes;
-  for (std::int16_t s : samples) {
-    bytes.push_back(static_cast<unsigned char>(s & 0xFF));
-    bytes.push_back(static_cast<unsigned char>((s >> 8) & 0xFF));
-  }
+// The bytes of the samples in a raw PCM file.
+inline std::vector<std::uint8_t> pcm_bytes(const std::vector<std::int16_t>& samples) {
+  std::vector<std::uint8_t> bytes(2 * samples.size());
+  cli::bytes_from_samples(samples, bytes);
   return bytes;
 }
 
-// A fresh temporary directory for each test, removed afterwards.
+// The samples of a raw PCM file's bytes; an odd last byte is left out.
+inline std::vector<std::int16_t> pcm_samples(const std::vector<std::uint8_t>& bytes) {
+  std::vector<std::int16_t> samples(bytes.size() / 2);
+  cli::samples_from_bytes(bytes, samples);
+  return samples;
+}
+
+// A fresh scratch directory for each test, removed afterwards whatever permissions the test left in it.
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -107,10 +132,22 @@ class ProgramTest : public ::testing::Test {
   void TearDown() override {
     std::error_code ec;
     fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
+    for (const auto& e : fs::recursive_directory_iterator(dir_, ec)) {
+      if (!e.is_symlink()) fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
     fs::remove_all(dir_, ec);
   }
-  fs::path path(const std::string& name) const { return dir_ / name; }
-  std::string str(const std::string& name) const { return path(name).string(); }
+
+  // The path of a name in the scratch directory.
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+  // The names in the scratch directory, sorted.
+  std::vector<std::string> listing() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
   fs::path dir_;
 };

@@ -46,28 +46,28 @@ TEST(TableSet, StructuralFaultsAreFound) {
 
   TableSet s = good;
   s.lsp_band2[0][3] = 1;
-  expect_fault(s, "LSP band 2 codebook: row 0");
+  expect_fault(s, "lsp_band2 (LSP band 2 codebook): row 0");
 
   s = good;
   s.acb_gain170[0][7] = -1;
-  expect_fault(s, "170-entry pitch-gain table: entry 0");
+  expect_fault(s, "acb_gain170 (170-entry pitch-gain table): entry 0");
 
   s = good;
   s.acb_gain85[1][5 + 2] = static_cast<std::int16_t>(s.acb_gain85[1][5 + 2] - 2);  // -b2*b2/16384 off by 2
-  expect_fault(s, "85-entry pitch-gain table: derived");
+  expect_fault(s, "acb_gain85 (85-entry pitch-gain table): derived");
 
   s = good;
   s.taming_gain170[100] = static_cast<std::int16_t>(s.taming_gain170[99] - 1);
-  expect_fault(s, "170-entry taming table");
+  expect_fault(s, "taming_gain170 (170-entry taming table)");
 
   s = good;
   s.sharp_lag_offset[10] = 3;
-  expect_fault(s, "offsets within -2..2");
+  expect_fault(s, "sharp_lag_offset (sharpening lag offsets): within -2..2");
 
   s = good;
   s.sharp_lag_offset[10] = kSharpOff;
   s.sharp_gain[10] = 100;
-  expect_fault(s, "gain 0 wherever the offset is 60");
+  expect_fault(s, "0 wherever the offset is 60");
 
   s = good;
   s.sharp_lag_offset[10] = 0;

@@ -15,6 +15,7 @@
 
 #include "codec/decoder/decoder.h"
 #include "codec/encoder/encoder.h"
+#include "g7231/version.h"
 
 namespace {
 
@@ -56,6 +57,10 @@ int main(int argc, char* argv[]) {
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (a == "--version") {
+      std::printf("g7231roundtrip %s\n", G7231_VERSION_STRING);
+      return 0;
+    }
     if (a == "--high-rate") {
       o.encoder.high_rate = true;
     } else if (a == "--no-vad") {

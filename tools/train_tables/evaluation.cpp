@@ -6,6 +6,7 @@
 
 #include "codec/encoder/encoder.h"
 #include "codec/encoder/input_conditioning.h"
+#include "table_sets.h"
 
 namespace g7231::training {
 namespace {
@@ -19,7 +20,7 @@ SegmentalSnr segmental_snr(const std::vector<Recording>& recordings, bool high_r
   SegmentalSnr out;
   double sum = 0;
   for (const Recording& rec : recordings) {
-    G7231Encoder* enc = create_encoder(high_rate);
+    G7231Encoder* enc = create_encoder({.high_rate = high_rate, .tables = &installed()});
     std::int16_t hpf_in = 0;
     std::int32_t hpf_out = 0;
     std::array<std::int16_t, kDelay> delay{};  // the conditioned samples still to come out of the delay

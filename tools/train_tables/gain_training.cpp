@@ -10,6 +10,7 @@
 
 #include "codec/encoder/encoder.h"
 #include "codec/encoder/training_hooks.h"
+#include "table_sets.h"
 
 namespace g7231::training {
 namespace {
@@ -244,7 +245,7 @@ std::vector<GainRecord> record_gain_searches(const std::vector<Recording>& recor
   std::vector<GainRecord> records;
   g_sink = &records;
   for (const Recording& rec : recordings) {
-    G7231Encoder* enc = create_encoder(high_rate);
+    G7231Encoder* enc = create_encoder({.high_rate = high_rate, .tables = &installed()});
     std::array<std::uint8_t, kMaxFrameBytes> out;
     for (std::size_t f = 0; f + kFrameSamples <= rec.samples.size(); f += kFrameSamples) {
       std::array<std::int16_t, kFrameSamples> frame;

@@ -13,6 +13,7 @@
 #include "codec/encoder/lsp_conversion.h"
 #include "codec/encoder/lsp_quantiser.h"
 #include "codec/tables/lsp_quantiser_tables.h"
+#include "table_sets.h"
 
 namespace g7231::training {
 namespace {
@@ -33,9 +34,9 @@ void run_quantiser(const std::vector<LspTrack>& tracks, F&& on_frame) {
       Lsp weights;
       lsp_weights(weights, lsp);
       Lsp residual = lsp;
-      const std::int32_t index = quantise_lsp(residual, prev);
+      const std::int32_t index = quantise_lsp(installed(), residual, prev);
       Lsp quantised;
-      dequantise_lsp(quantised, prev, index, 0);
+      dequantise_lsp(installed(), quantised, prev, index, 0);
       on_frame(lsp, residual, weights, index, quantised, track.found[i] && track.speech[i]);
       prev = quantised;
     }

@@ -1,10 +1,10 @@
 #include "table_sets.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
-#include "codec/tables/table_set.h"  // the training build's mutable tables
 #include "tools/table_set/published_values.h"
 
 namespace g7231::training {
@@ -58,31 +58,16 @@ std::string flat_text(const Table& table) {
 
 }  // namespace
 
+namespace {
+TableSet g_installed;  // the tool's current set; the tool runs on one thread
+}  // namespace
+
 void install(const TableSet& set) {
-  kLspBand0Codebook = set.lsp_band0;
-  kLspBand1Codebook = set.lsp_band1;
-  kLspBand2Codebook = set.lsp_band2;
-  kAcbGainTable85 = set.acb_gain85;
-  kAcbGainTable170 = set.acb_gain170;
-  kTamingGain85 = set.taming_gain85;
-  kTamingGain170 = set.taming_gain170;
-  kSharpLagOffset = set.sharp_lag_offset;
-  kSharpGain = set.sharp_gain;
+  g_installed = set;
+  g_installed.derive();
 }
 
-TableSet installed() {
-  TableSet s;
-  s.lsp_band0 = kLspBand0Codebook;
-  s.lsp_band1 = kLspBand1Codebook;
-  s.lsp_band2 = kLspBand2Codebook;
-  s.acb_gain85 = kAcbGainTable85;
-  s.acb_gain170 = kAcbGainTable170;
-  s.taming_gain85 = kTamingGain85;
-  s.taming_gain170 = kTamingGain170;
-  s.sharp_lag_offset = kSharpLagOffset;
-  s.sharp_gain = kSharpGain;
-  return s;
-}
+const TableSet& installed() { return g_installed; }
 
 TableSet placeholder_set() {
   using namespace tables::published;

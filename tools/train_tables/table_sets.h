@@ -10,11 +10,11 @@ namespace g7231::training {
 
 using tables::TableSet;
 
-// Makes the tool's encoder use set.
+// Makes the tool's encoders and quantiser use set from now on.
 void install(const TableSet& set);
 
-// The set the tool's encoder uses now.
-TableSet installed();
+// The set the tool's encoders and quantiser use now (all zero until a set is installed).
+const TableSet& installed();
 
 // The placeholder set: zero but for the rows and entries whose values are published.
 TableSet placeholder_set();

@@ -80,7 +80,7 @@ class Capture : public ProgramTest {
  protected:
   // `g7231 info --json` of a capture, through a jq query.
   std::string json_query(const std::string& capture, const std::string& query) const {
-    const Outcome r = shell(command({"info", "--json", path(capture)}) + " | jq -r '" + query + "'");
+    const RunResult r = run_shell(command({"info", "--json", path(capture)}) + " | jq -r '" + query + "'");
     EXPECT_EQ(r.status, 0) << r.err;
     return r.out;
   }
@@ -120,27 +120,27 @@ TEST_F(Capture, LossReorderingDuplicatesDamageAndASecondStreamDecodeAsTheLibrary
   cut.data.resize(40);  // cut short by the capture's length limit
   records.push_back(cut);
   std::stable_sort(records.begin(), records.end(), [](const Record& x, const Record& y) { return x.time < y.time; });
-  write_bytes(path("call.pcapng"), pcapng_file(Link::ethernet, records));
+  write_file(path("call.pcapng"), pcapng_file(Link::ethernet, records));
 
-  const Outcome dec = run({"decode", path("call.pcapng"), path("call.raw")});
+  const RunResult dec = run({"decode", path("call.pcapng"), path("call.raw")});
   ASSERT_EQ(dec.status, 0) << dec.err;
   EXPECT_NE(dec.err.find("3 lost, 1 duplicated, 1 reordered, 1 damaged"), std::string::npos) << dec.err;
   EXPECT_NE(dec.err.find("1 not UDP over IP, 1 IP fragment, 1 cut short"), std::string::npos) << dec.err;
   std::set<std::size_t> lost = dropped;
   lost.insert(damaged);
-  EXPECT_EQ(pcm_samples(read_bytes(path("call-0xa0a0a0a0.raw"))), expected_speech(a, lost));
-  EXPECT_EQ(pcm_samples(read_bytes(path("call-0x0b0b0b0b.raw"))), expected_speech(b, {}));
+  EXPECT_EQ(pcm_samples(read_file(path("call-0xa0a0a0a0.raw"))), expected_speech(a, lost));
+  EXPECT_EQ(pcm_samples(read_file(path("call-0x0b0b0b0b.raw"))), expected_speech(b, {}));
 
   // One stream by its SSRC, under the name given; all of them into a directory.
   ASSERT_EQ(run({"decode", "--ssrc", "0x0b0b0b0b", path("call.pcapng"), path("b.raw")}).status, 0);
-  EXPECT_EQ(pcm_samples(read_bytes(path("b.raw"))), expected_speech(b, {}));
+  EXPECT_EQ(pcm_samples(read_file(path("b.raw"))), expected_speech(b, {}));
   ASSERT_EQ(run({"decode", "-o", path("out"), path("call.pcapng")}).status, 0);
   EXPECT_TRUE(fs::exists(path("out/call-0xa0a0a0a0.wav")));
   EXPECT_TRUE(fs::exists(path("out/call-0x0b0b0b0b.wav")));
-  const Outcome to_stdout = run({"decode", path("call.pcapng"), "-"});
+  const RunResult to_stdout = run({"decode", path("call.pcapng"), "-"});
   EXPECT_EQ(to_stdout.status, 1);
   EXPECT_NE(to_stdout.err.find("choose one with --ssrc"), std::string::npos) << to_stdout.err;
-  const Outcome no_such = run({"decode", "--ssrc", "12", path("call.pcapng"), path("none.raw")});
+  const RunResult no_such = run({"decode", "--ssrc", "12", path("call.pcapng"), path("none.raw")});
   EXPECT_EQ(no_such.status, 1);
   EXPECT_NE(no_such.err.find("no RTP stream with SSRC 0x0000000c"), std::string::npos) << no_such.err;
   EXPECT_FALSE(fs::exists(path("none.raw")));
@@ -169,10 +169,10 @@ TEST_F(Capture, EveryLinkTypeAndFileFormatGivesTheSameSpeech) {
                         Case{"raw.pcap", false, Link::raw, false}, Case{"raw6.pcapng", true, Link::raw, true}}) {
     SCOPED_TRACE(c.name);
     const std::vector<Record> records = clean_records(s, c.link, c.ipv6);
-    write_bytes(path(c.name), c.pcapng ? pcapng_file(c.link, records) : pcap_file(c.link, records));
-    const Outcome r = run({"decode", path(c.name), path("out.raw")});
+    write_file(path(c.name), c.pcapng ? pcapng_file(c.link, records) : pcap_file(c.link, records));
+    const RunResult r = run({"decode", path(c.name), path("out.raw")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(pcm_samples(read_bytes(path("out.raw"))), expected);
+    EXPECT_EQ(pcm_samples(read_file(path("out.raw"))), expected);
   }
 }
 
@@ -184,23 +184,23 @@ TEST_F(Capture, ACaptureThatBreaksOffDecodesWhatCameBefore) {
   std::size_t at = 24;
   for (std::size_t i = 0; i < 40; ++i) at += 16 + records[i].data.size();
   file.resize(at + 30);
-  write_bytes(path("cut.pcap"), file);
-  const Outcome r = run({"decode", path("cut.pcap"), path("out.raw")});
+  write_file(path("cut.pcap"), file);
+  const RunResult r = run({"decode", path("cut.pcap"), path("out.raw")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("the capture breaks off"), std::string::npos) << r.err;
   SentStream head = s;
   head.packets.resize(40);
-  EXPECT_EQ(pcm_samples(read_bytes(path("out.raw"))), expected_speech(head, {}));
+  EXPECT_EQ(pcm_samples(read_file(path("out.raw"))), expected_speech(head, {}));
 
   // Not a capture libpcap reads, and one holding no stream.
   Bytes garbage = file;
   garbage.resize(20);
-  write_bytes(path("short.pcap"), garbage);
-  const Outcome bad = run({"decode", path("short.pcap"), path("bad.raw")});
+  write_file(path("short.pcap"), garbage);
+  const RunResult bad = run({"decode", path("short.pcap"), path("bad.raw")});
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.err.find("not a capture libpcap can read"), std::string::npos) << bad.err;
-  write_bytes(path("dns.pcap"), pcap_file(Link::raw, {{1.0, udp_record(Link::raw, false, Bytes(40, 0x80), 53, 53)}}));
-  const Outcome none = run({"decode", path("dns.pcap"), path("bad.raw")});
+  write_file(path("dns.pcap"), pcap_file(Link::raw, {{1.0, udp_record(Link::raw, false, Bytes(40, 0x80), 53, 53)}}));
+  const RunResult none = run({"decode", path("dns.pcap"), path("bad.raw")});
   EXPECT_EQ(none.status, 1);
   EXPECT_NE(none.err.find("holds no RTP stream of payload type 4 (1 record, 1 UDP datagram, RTP of payload type 0"),
             std::string::npos)
@@ -221,13 +221,13 @@ TEST_F(Capture, JitterFollowsTheRunningEstimate) {
 }
 
 TEST_F(Capture, EncodePcapWritesAStreamThatReadsBackFrameForFrame) {
-  write_bytes(path("in.raw"), pcm_bytes(load_speech_sample("hts1a.raw")));
-  const Outcome enc = run({"encode", "--pcap", path("out.pcap"), "--frames-per-packet", "3", "--ssrc", "0x1234",
+  write_file(path("in.raw"), pcm_bytes(load_speech_sample("hts1a.raw")));
+  const RunResult enc = run({"encode", "--pcap", path("out.pcap"), "--frames-per-packet", "3", "--ssrc", "0x1234",
                            path("in.raw")});
   ASSERT_EQ(enc.status, 0) << enc.err;
   const SentStream sent = send("hts1a.raw", {}, 3, 0x1234);
 
-  const CaptureStreams c = rtp_streams(read_capture(read_bytes(path("out.pcap")), "out.pcap"), rtp::kPayloadType);
+  const CaptureStreams c = rtp_streams(read_capture(read_file(path("out.pcap")), "out.pcap"), rtp::kPayloadType);
   ASSERT_EQ(c.streams.size(), 1U);
   const RtpStream& r = c.streams[0];
   EXPECT_EQ(r.ssrc, 0x1234U);
@@ -241,7 +241,7 @@ TEST_F(Capture, EncodePcapWritesAStreamThatReadsBackFrameForFrame) {
     EXPECT_EQ(Bytes(f.begin(), f.end()), sent.frames[first + i]) << "frame " << i;
   }
   // The packets' headers: markers, and timestamps and sequence numbers that follow the sender's.
-  const CaptureScan scan = read_capture(read_bytes(path("out.pcap")), "out.pcap");
+  const CaptureScan scan = read_capture(read_file(path("out.pcap")), "out.pcap");
   ASSERT_EQ(scan.datagrams.size(), sent.packets.size());
   const rtp::Header first_header = rtp::parse_packet(scan.datagrams[0].payload).header;
   for (std::size_t i = 0; i < sent.packets.size(); ++i) {
@@ -250,9 +250,9 @@ TEST_F(Capture, EncodePcapWritesAStreamThatReadsBackFrameForFrame) {
     EXPECT_EQ(static_cast<std::uint16_t>(h.sequence - first_header.sequence), i);
     EXPECT_EQ(h.timestamp - first_header.timestamp, (sent.packets[i].first_frame - first) * rtp::kTicksPerFrame);
   }
-  const Outcome dec = run({"decode", path("out.pcap"), path("out.raw")});
+  const RunResult dec = run({"decode", path("out.pcap"), path("out.raw")});
   ASSERT_EQ(dec.status, 0) << dec.err;
-  EXPECT_EQ(pcm_samples(read_bytes(path("out.raw"))), expected_speech(sent, {}));
+  EXPECT_EQ(pcm_samples(read_file(path("out.raw"))), expected_speech(sent, {}));
 
   EXPECT_EQ(run({"encode", "--pcap", path("x.pcap"), path("in.raw"), path("y")}).status, 2);
   EXPECT_EQ(run({"encode", "--ssrc", "1", path("in.raw"), path("y")}).status, 2);

@@ -42,10 +42,10 @@ TEST_F(EncodeDecode, AudioFilesOfAnyRateChannelsAndSampleTypeCodeEndToEnd) {
     }
     write_audio(path(c.name), c.format, c.rate, c.channels, interleaved);
 
-    const Outcome enc = run({"encode", path(c.name), path("coded.g723")});
+    const RunResult enc = run({"encode", path(c.name), path("coded.g723")});
     ASSERT_EQ(enc.status, 0) << enc.err;
     EXPECT_EQ(enc.err, "");
-    const Outcome dec = run({"decode", path("coded.g723"), path("decoded.wav")});
+    const RunResult dec = run({"decode", path("coded.g723"), path("decoded.wav")});
     ASSERT_EQ(dec.status, 0) << dec.err;
     EXPECT_EQ(dec.err, "");
 
@@ -63,18 +63,18 @@ TEST_F(EncodeDecode, AudioFilesOfAnyRateChannelsAndSampleTypeCodeEndToEnd) {
 
 TEST_F(EncodeDecode, StandardInputAndOutputGiveWhatFilesGive) {
   write_audio(path("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, speech_at("cross.raw", 44100));
-  write_bytes(path("in.bin"), pcm_bytes(load_speech_sample("cross.raw")));
+  write_file(path("in.bin"), pcm_bytes(load_speech_sample("cross.raw")));
   ASSERT_EQ(run({"encode", path("in.wav"), path("file.g723")}).status, 0);
   ASSERT_EQ(run({"decode", path("file.g723"), path("file.raw")}).status, 0);
 
   // A WAV through a pipe cannot be seeked; the encoder reads it all the same.
-  const Outcome piped = shell("cat " + quoted(path("in.wav")) + " | " + command({"encode", "-", "-"}) + " | " +
-                          command({"decode", "-", "-"}));
+  const RunResult piped = run_shell("cat " + quoted(path("in.wav")) + " | " + command({"encode", "-", "-"}) +
+                                    " | " + command({"decode", "-", "-"}));
   EXPECT_EQ(piped.err, "");
   EXPECT_EQ(piped.out, read_text(path("file.raw")));
 
   ASSERT_EQ(run({"encode", "--raw", path("in.bin"), path("raw.g723")}).status, 0);
-  const Outcome raw = shell("cat " + quoted(path("in.bin")) + " | " + command({"encode", "--raw", "-", "-"}));
+  const RunResult raw = run_shell("cat " + quoted(path("in.bin")) + " | " + command({"encode", "--raw", "-", "-"}));
   EXPECT_EQ(raw.status, 0) << raw.err;
   EXPECT_EQ(raw.out, read_text(path("raw.g723")));
 }
@@ -85,25 +85,22 @@ TEST_F(EncodeDecode, RecordsLayoutIsByteForByteWhatG7231encWrites) {
   bytes.resize(bytes.size() + 201, 0x35);
   const std::size_t left_out = bytes.size() / 2 % kFrameSamples;
   ASSERT_NE(left_out, 0U);
-  write_bytes(path("speech.bin"), bytes);
-  write_bytes(path("speech.raw"), bytes);
-  ASSERT_EQ(std::system((quoted(G7231ENC_PATH) + " " + quoted(path("speech.bin")) + " " +
-                         quoted(path("g7231enc.out")) + " >/dev/null")
-                            .c_str()),
-            0);
+  write_file(path("speech.bin"), bytes);
+  write_file(path("speech.raw"), bytes);
+  ASSERT_EQ(run_program(G7231ENC_PATH, {path("speech.bin"), path("g7231enc.out")}).status, 0);
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"encode", "--format", "records", "--raw", path("speech.bin"), path("a.out")},
         std::vector<std::string>{"encode", "--format", "records", path("speech.raw"), path("a.out")}}) {
-    const Outcome r = run(args);
+    const RunResult r = run(args);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("the last " + std::to_string(left_out) + " samples"), std::string::npos) << r.err;
-    EXPECT_EQ(read_bytes(path("a.out")), read_bytes(path("g7231enc.out")));
+    EXPECT_EQ(read_file(path("a.out")), read_file(path("g7231enc.out")));
   }
 }
 
 TEST_F(EncodeDecode, PackedStreamsEncodeAndDecodeAsTheLibraryDoes) {
   const std::vector<std::int16_t> speech = load_speech_sample("hts2a.raw");
-  write_bytes(path("speech.raw"), pcm_bytes(speech));
+  write_file(path("speech.raw"), pcm_bytes(speech));
   struct Case {
     std::vector<std::string> encode_options;
     EncoderOptions options;
@@ -122,49 +119,49 @@ TEST_F(EncodeDecode, PackedStreamsEncodeAndDecodeAsTheLibraryDoes) {
     enc.insert(enc.end(), {path("speech.raw"), path("coded.g723")});
     ASSERT_EQ(run(enc).status, 0);
     const std::vector<std::uint8_t> packed = library_packed(speech, c.options);
-    EXPECT_EQ(read_bytes(path("coded.g723")), packed);
+    EXPECT_EQ(read_file(path("coded.g723")), packed);
 
     std::vector<std::string> dec = {"decode", path("coded.g723"), path("speech.pcm")};
     if (!c.postfilter) dec.insert(dec.begin() + 1, "--no-postfilter");
     ASSERT_EQ(run(dec).status, 0);
-    EXPECT_EQ(pcm_samples(read_bytes(path("speech.pcm"))), library_decoded(packed, c.postfilter));
+    EXPECT_EQ(pcm_samples(read_file(path("speech.pcm"))), library_decoded(packed, c.postfilter));
   }
 }
 
 TEST_F(EncodeDecode, DecoderTellsPackedStreamsFromRecords) {
-  write_bytes(path("speech.raw"), pcm_bytes(load_speech_sample("hts1a.raw")));
+  write_file(path("speech.raw"), pcm_bytes(load_speech_sample("hts1a.raw")));
   for (const std::string rate : {"5.3", "6.3"}) {
     SCOPED_TRACE(rate);
     ASSERT_EQ(run({"encode", "--rate", rate, path("speech.raw"), path("packed.g723")}).status, 0);
     ASSERT_EQ(run({"encode", "--rate", rate, "--format", "records", path("speech.raw"), path("records.g723")}).status,
               0);
     ASSERT_EQ(run({"decode", path("packed.g723"), path("packed.pcm")}).status, 0);
-    const Outcome r = run({"decode", path("records.g723"), path("records.pcm")});
+    const RunResult r = run({"decode", path("records.g723"), path("records.pcm")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(read_bytes(path("records.pcm")), read_bytes(path("packed.pcm")));
+    EXPECT_EQ(read_file(path("records.pcm")), read_file(path("packed.pcm")));
   }
 
   // A packed stream whose last frame is cut short fits neither layout: refused unless the layout is named.
-  std::vector<std::uint8_t> cut = read_bytes(path("packed.g723"));
+  std::vector<std::uint8_t> cut = read_file(path("packed.g723"));
   std::size_t speech_frame = 0;
   while (frame_type_of(cut[speech_frame]) != FrameType::active_high_rate) {
     speech_frame += frame_bytes(frame_type_of(cut[speech_frame]));
   }
   cut.insert(cut.end(), cut.begin() + static_cast<std::ptrdiff_t>(speech_frame),
              cut.begin() + static_cast<std::ptrdiff_t>(speech_frame + 10));
-  write_bytes(path("cut.g723"), cut);
-  const Outcome refused = run({"decode", path("cut.g723"), path("out.pcm")});
+  write_file(path("cut.g723"), cut);
+  const RunResult refused = run({"decode", path("cut.g723"), path("out.pcm")});
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("--format"), std::string::npos) << refused.err;
   EXPECT_FALSE(fs::exists(path("out.pcm")));
-  const Outcome named = run({"decode", "--format", "packed", path("cut.g723"), path("out.pcm")});
+  const RunResult named = run({"decode", "--format", "packed", path("cut.g723"), path("out.pcm")});
   EXPECT_EQ(named.status, 0);
   EXPECT_NE(named.err.find("ends inside its last frame"), std::string::npos) << named.err;
   EXPECT_EQ(fs::file_size(path("out.pcm")), fs::file_size(path("packed.pcm")) + 2 * kFrameSamples);
 }
 
 TEST_F(EncodeDecode, OutRateConvertsTheDecodedSpeech) {
-  write_bytes(path("speech.raw"), pcm_bytes(load_speech_sample("hts1a.raw")));
+  write_file(path("speech.raw"), pcm_bytes(load_speech_sample("hts1a.raw")));
   ASSERT_EQ(run({"encode", path("speech.raw"), path("coded.g723")}).status, 0);
   ASSERT_EQ(run({"decode", "--out-rate", "16000", path("coded.g723"), path("wide.wav")}).status, 0);
   const Audio wide = read_audio(path("wide.wav"));
@@ -176,34 +173,34 @@ TEST_F(EncodeDecode, BatchCodesEveryReadableFileAndReportsTheOthers) {
   const std::vector<std::string> samples = {"hts1a.raw", "cross.raw", "big_dog.raw"};
   std::vector<std::string> inputs;
   for (const std::string& s : samples) {
-    write_bytes(path(s), pcm_bytes(load_speech_sample(s)));
+    write_file(path(s), pcm_bytes(load_speech_sample(s)));
     inputs.push_back(path(s));
   }
-  write_bytes(path("broken.wav"), {'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'});
+  write_file(path("broken.wav"), {'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'});
   inputs.insert(inputs.begin() + 1, path("broken.wav"));
 
   std::vector<std::string> args = {"encode", "--jobs", "2", "-o", path("coded")};
   args.insert(args.end(), inputs.begin(), inputs.end());
-  const Outcome r = run(args);
+  const RunResult r = run(args);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find(path("broken.wav") + ": "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("1 of 4 files failed"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(path("coded/broken.g723")));
   for (const std::string& s : samples) {
     const std::string stem = fs::path(s).stem().string();
-    EXPECT_EQ(read_bytes(path("coded/" + stem + ".g723")), library_packed(load_speech_sample(s), {}));
+    EXPECT_EQ(read_file(path("coded/" + stem + ".g723")), library_packed(load_speech_sample(s), {}));
   }
 
-  const Outcome d = run({"decode", "-o", path("decoded"), path("coded/hts1a.g723"), path("coded/cross.g723"),
+  const RunResult d = run({"decode", "-o", path("decoded"), path("coded/hts1a.g723"), path("coded/cross.g723"),
                      path("coded/big_dog.g723")});
   EXPECT_EQ(d.status, 0) << d.err;
   EXPECT_EQ(read_audio(path("decoded/cross.wav")).samples,
-            library_decoded(read_bytes(path("coded/cross.g723")), true));
+            library_decoded(read_file(path("coded/cross.g723")), true));
 
   // Two inputs that would share an output: the second is refused rather than overwriting the first.
   fs::create_directory(path("other"));
   fs::copy_file(path("cross.raw"), path("other/cross.raw"));
-  const Outcome clash = run({"encode", "-o", path("coded"), path("cross.raw"), path("other/cross.raw")});
+  const RunResult clash = run({"encode", "-o", path("coded"), path("cross.raw"), path("other/cross.raw")});
   EXPECT_EQ(clash.status, 1);
   EXPECT_NE(clash.err.find("already that of"), std::string::npos) << clash.err;
 }

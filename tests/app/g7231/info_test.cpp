@@ -10,7 +10,7 @@ using Info = ProgramTest;
 
 // Runs jq's test expr on the JSON text; true when jq accepts the JSON and the expression holds.
 bool jq_holds(const std::string& json, const std::string& expr, const std::string& file) {
-  write_bytes(file, {json.begin(), json.end()});
+  write_file(file, {json.begin(), json.end()});
   return std::system(("jq -e " + quoted(expr) + " " + quoted(file) + " >/dev/null").c_str()) == 0;
 }
 
@@ -25,9 +25,9 @@ TEST_F(Info, JsonReportParsesAndCountsTheFrames) {
       ++by_type[static_cast<std::size_t>(frame_type_of(packed[at]))];
     }
     ASSERT_GT(by_type[2] + by_type[3], 0U) << "the sample should hold silence";
-    write_bytes(path("coded.g723"), packed);
+    write_file(path("coded.g723"), packed);
 
-    const Outcome r = run({"info", "--json", "--frames", path("coded.g723")});
+    const RunResult r = run({"info", "--json", "--frames", path("coded.g723")});
     ASSERT_EQ(r.status, 0) << r.err;
     char silence[32];
     std::snprintf(silence, sizeof silence, "%.4f",
@@ -43,7 +43,7 @@ TEST_F(Info, JsonReportParsesAndCountsTheFrames) {
     EXPECT_TRUE(jq_holds(r.out, expr, path("report.json"))) << expr << "\n" << r.out.substr(0, 600);
 
     // The text report lists one line per frame after its header.
-    const Outcome text = run({"info", "--frames", path("coded.g723")});
+    const RunResult text = run({"info", "--frames", path("coded.g723")});
     EXPECT_EQ(static_cast<std::size_t>(std::count(text.out.begin(), text.out.end(), '\n')), frames + 6) << text.out;
   }
 }
@@ -63,15 +63,15 @@ TEST_F(Info, DamagedFramesAreReportedByIndexAndDoNotStopTheReport) {
   // ...and a last frame is cut short after 10 of its 20 bytes.
   packed.insert(packed.end(), head.begin(), head.end());
   const std::size_t frames = starts.size() + 1;
-  write_bytes(path("damaged.g723"), packed);
+  write_file(path("damaged.g723"), packed);
 
-  const Outcome r = run({"info", "--format", "packed", path("damaged.g723")});
+  const RunResult r = run({"info", "--format", "packed", path("damaged.g723")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("invalid frame   " + std::to_string(bad) + ": pitch lag out of range"), std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("cut short       frame " + std::to_string(frames - 1) + ": 10 bytes"), std::string::npos)
       << r.out;
-  const Outcome j = run({"info", "--json", "--format", "packed", path("damaged.g723")});
+  const RunResult j = run({"info", "--json", "--format", "packed", path("damaged.g723")});
   EXPECT_TRUE(jq_holds(j.out,
                        ".frames.invalid == 1 and .frames.cut_short == 1 and .damaged_frames[0].index == " +
                            std::to_string(bad) + " and .damaged_frames[0].fault == \"pitch lag out of range\"",
@@ -79,7 +79,7 @@ TEST_F(Info, DamagedFramesAreReportedByIndexAndDoNotStopTheReport) {
       << j.out;
 
   // Decoding conceals both and says so.
-  const Outcome d = run({"decode", "--format", "packed", path("damaged.g723"), path("out.pcm")});
+  const RunResult d = run({"decode", "--format", "packed", path("damaged.g723"), path("out.pcm")});
   EXPECT_EQ(d.status, 0);
   EXPECT_NE(d.err.find("2 of " + std::to_string(frames) + " frames were damaged or cut short"), std::string::npos)
       << d.err;

@@ -1,6 +1,7 @@
 // Adaptive codebook: the gain tables' layout; the lagged-excitation fetch, the predictor's decoding and
 // the completion of a subframe's excitation against step-by-step models.
 #include "codec/common/adaptive_codebook.h"
+#include "codec/tables/builtin_table_set.h"
 
 #include <gtest/gtest.h>
 
@@ -33,10 +34,10 @@ std::array<int, 15> derived(const AcbGainEntry& b) {
 // Whatever the installed set: entry 0 predicts nothing and every derived value lies within one unit of
 // its rule, which the search's criterion relies on.
 TEST(AdaptiveCodebook, GainTablesKeepTheirDerivedValues) {
-  EXPECT_EQ(kAcbGainTable85[0], AcbGainEntry{});
-  EXPECT_EQ(kAcbGainTable170[0], AcbGainEntry{});
+  EXPECT_EQ(kBuiltinTableSet.acb_gain85[0], AcbGainEntry{});
+  EXPECT_EQ(kBuiltinTableSet.acb_gain170[0], AcbGainEntry{});
   for (const std::span<const AcbGainEntry> table :
-       {std::span<const AcbGainEntry>(kAcbGainTable85), std::span<const AcbGainEntry>(kAcbGainTable170)}) {
+       {std::span<const AcbGainEntry>(kBuiltinTableSet.acb_gain85), std::span<const AcbGainEntry>(kBuiltinTableSet.acb_gain170)}) {
     for (const AcbGainEntry& e : table) {
       for (int i = 0; i < 15; ++i) EXPECT_LE(std::abs(e[5 + i] - derived(e)[i]), 1) << i;
     }
@@ -52,7 +53,7 @@ Lagged model_fetch(const History& h, int lag) {
 }
 
 const std::int16_t* table_row(bool low_rate, int lag, int index) {
-  return low_rate || lag >= 58 ? kAcbGainTable170[index].data() : kAcbGainTable85[index].data();
+  return low_rate || lag >= 58 ? kBuiltinTableSet.acb_gain170[index].data() : kBuiltinTableSet.acb_gain85[index].data();
 }
 
 Subframe model_decode(const History& h, int lag, int delta, int index, bool low_rate) {
@@ -99,7 +100,7 @@ TEST(AdaptiveCodebook, DecodingAndCompletionMatchModels) {
     const int index = uni(0, low_rate || lag >= 58 ? 169 : 84);
     const Subframe want = model_decode(hist, lag, delta, index, low_rate);
     Subframe got;
-    decode_adaptive_codebook(got, hist, static_cast<std::int16_t>(lag), static_cast<std::int16_t>(delta),
+    decode_adaptive_codebook(kBuiltinTableSet, got, hist, static_cast<std::int16_t>(lag), static_cast<std::int16_t>(delta),
                              static_cast<std::int16_t>(index), low_rate);
     ASSERT_EQ(got, want) << "trial " << trial;
 
@@ -108,7 +109,7 @@ TEST(AdaptiveCodebook, DecodingAndCompletionMatchModels) {
     for (auto& v : exc) v = static_cast<std::int16_t>(uni(-32768, 32767) >> (trial % 16));
     const Subframe fixed = exc;
     const History before = hist;
-    complete_subframe_excitation(exc, hist, static_cast<std::int16_t>(lag), static_cast<std::int16_t>(delta),
+    complete_subframe_excitation(kBuiltinTableSet, exc, hist, static_cast<std::int16_t>(lag), static_cast<std::int16_t>(delta),
                                  static_cast<std::int16_t>(index), low_rate);
     for (std::size_t n = 0; n < 60; ++n) ASSERT_EQ(exc[n], add16(shl16(fixed[n], 1), want[n])) << "trial " << trial;
     ASSERT_TRUE(std::equal(before.begin() + 60, before.end(), hist.begin()));

@@ -10,7 +10,7 @@
 #include <set>
 #include <vector>
 
-#include "codec/tables/table_set.h"
+#include "codec/tables/builtin_table_set.h"
 #include "fixedpoint/basic_ops.h"
 
 namespace g7231 {
@@ -108,7 +108,7 @@ void ref_pitch_part(std::int16_t* out, Past past, int lag, int delta, int index)
   buf[0] = past(143 - lc);
   buf[1] = past(144 - lc);
   for (int i = 0; i < 62; ++i) buf[2 + i] = past(145 - lc + i % lc);
-  const auto& b = kAcbGainTable170[static_cast<std::size_t>(index)];
+  const auto& b = kBuiltinTableSet.acb_gain170[static_cast<std::size_t>(index)];
   for (int n = 0; n < 60; ++n) {
     std::int32_t acc = 0;
     for (int t = 0; t < 5; ++t) acc = mac32(acc, buf[n + t], b[t]);
@@ -194,7 +194,7 @@ TEST(ComfortNoiseExcitation, MatchesTheStepwiseConstructionOnRandomInputs) {
     std::int16_t ref_seed = seed;
     Frame exc{}, ref_exc{};
     FrameParams params, ref_params;
-    build_comfort_noise_excitation(gain, hist, exc, seed, params);
+    build_comfort_noise_excitation(kBuiltinTableSet, gain, hist, exc, seed, params);
     ref_excitation(gain, ref_hist, ref_exc, ref_seed, ref_params, pulses_only);
     ASSERT_EQ(exc, ref_exc) << "trial " << trial;
     ASSERT_EQ(hist, ref_hist) << "trial " << trial;
@@ -213,7 +213,7 @@ TEST(ComfortNoiseExcitation, ZeroHistoryGivesPulsesOnlyAtDistinctPositions) {
     std::int16_t seed = trial == 0 ? 12345 : static_cast<std::int16_t>(rng());
     const std::int16_t start = seed;
     const auto gain = static_cast<std::int16_t>(trial == 0 ? 11008 : 64 + rng() % 11000);
-    build_comfort_noise_excitation(gain, hist, exc, seed, params);
+    build_comfort_noise_excitation(kBuiltinTableSet, gain, hist, exc, seed, params);
     EXPECT_EQ(seed, lcg_after(start, 30));  // 2 lags, 4 gain entries, 2 sign words, 22 positions
     const auto d = drawn(params);
     EXPECT_TRUE(d[0] >= 123 && d[0] <= 143 && d[1] >= 123 && d[1] <= 143);
@@ -246,7 +246,7 @@ TEST(ComfortNoiseExcitation, ZeroGainOnZeroHistoryStaysSilent) {
   exc.fill(7);
   FrameParams params;
   std::int16_t seed = 12345;
-  build_comfort_noise_excitation(0, hist, exc, seed, params);
+  build_comfort_noise_excitation(kBuiltinTableSet, 0, hist, exc, seed, params);
   EXPECT_TRUE(std::ranges::all_of(exc, [](std::int16_t v) { return v == 0; }));
   EXPECT_TRUE(std::ranges::all_of(hist, [](std::int16_t v) { return v == 0; }));
 
@@ -255,7 +255,7 @@ TEST(ComfortNoiseExcitation, ZeroGainOnZeroHistoryStaysSilent) {
   other.fill(-3000);
   FrameParams again;
   seed = 12345;
-  build_comfort_noise_excitation(9000, other, exc, seed, again);
+  build_comfort_noise_excitation(kBuiltinTableSet, 9000, other, exc, seed, again);
   EXPECT_EQ(drawn(again), drawn(params));
 }
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "codec/tables/fixed_codebook_tables.h"
-#include "codec/tables/table_set.h"
+#include "codec/tables/builtin_table_set.h"
 #include "fixedpoint/basic_ops.h"
 
 namespace g7231 {
@@ -33,19 +33,19 @@ std::int64_t binomial(std::int64_t n, std::int64_t k) {
 TEST(SharpeningTables, EntriesSwitchOffOrMoveTheLagSlightly) {
   std::size_t off = 0;
   for (std::size_t i = 0; i < 170; ++i) {
-    const std::int16_t o = kSharpLagOffset[i];
+    const std::int16_t o = kBuiltinTableSet.sharp_lag_offset[i];
     if (o == 60) {
       ++off;
-      EXPECT_EQ(kSharpGain[i], 0) << i;
+      EXPECT_EQ(kBuiltinTableSet.sharp_gain[i], 0) << i;
     } else {
       EXPECT_TRUE(o >= -2 && o <= 2) << i;
-      EXPECT_GE(kSharpGain[i], 0) << i;
+      EXPECT_GE(kBuiltinTableSet.sharp_gain[i], 0) << i;
     }
-    const AcelpSharpening s = acelp_sharpening(40, static_cast<std::int16_t>(i));
+    const AcelpSharpening s = acelp_sharpening(kBuiltinTableSet, 40, static_cast<std::int16_t>(i));
     EXPECT_EQ(s.lag, 40 + o) << i;
-    EXPECT_EQ(s.gain, kSharpGain[i]) << i;
+    EXPECT_EQ(s.gain, kBuiltinTableSet.sharp_gain[i]) << i;
   }
-  EXPECT_EQ(kSharpLagOffset[0], 60);  // no pitch prediction, no sharpening
+  EXPECT_EQ(kBuiltinTableSet.sharp_lag_offset[0], 60);  // no pitch prediction, no sharpening
   EXPECT_LT(off, 170u);
 }
 

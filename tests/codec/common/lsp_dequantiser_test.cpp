@@ -1,6 +1,7 @@
 // Inverse LSP quantisation: stabilisation of close or out-of-range frequencies, the fallback to the
 // previous vector, and the erased path.
 #include "codec/common/lsp_dequantiser.h"
+#include "codec/tables/builtin_table_set.h"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +65,7 @@ TEST(LspDequantiser, UnrepairableVectorFallsBackToThePrevious) {
   }
   ASSERT_LT(prev[9] - kLspMean[9], -32768);
   Lsp out{};
-  dequantise_lsp(out, prev, 0, 0);
+  dequantise_lsp(kBuiltinTableSet, out, prev, 0, 0);
   EXPECT_EQ(out, prev);
 }
 
@@ -79,7 +80,7 @@ TEST(LspDequantiser, ErasedFrameIgnoresTheIndexAndLeansOnThePrevious) {
   expected[5] = 17214;
   for (const std::int32_t index : {0, 0x0102FF, 0xFFFFFF}) {
     Lsp out{};
-    dequantise_lsp(out, prev, index, 1);
+    dequantise_lsp(kBuiltinTableSet, out, prev, index, 1);
     EXPECT_EQ(out, expected) << index;
   }
 }

@@ -123,6 +123,41 @@ TEST(DecoderExactness, RateChangesBetweenFramesFollowTheTypeBits) {
   destroy_decoder(dec);
 }
 
+// One encoder switching rate between frames (set_encoder_rate), through speech and silence: the decoder
+// follows the type bits and stays exactly on the encoder's reconstruction and state.
+TEST(DecoderExactness, OneEncoderSwitchingRateBetweenFrames) {
+  for (const bool vad : {true, false}) {
+    const std::vector<std::int16_t> speech = load_speech_sample("vk2tpm_004.raw");
+    G7231Encoder* enc = create_encoder({.vad = vad});
+    G7231Decoder* dec = create_decoder({.postfilter = false});
+    int switches = 0;
+    for (std::size_t f = 0; f + kFrameSamples <= speech.size(); f += kFrameSamples) {
+      const std::size_t index = f / kFrameSamples;
+      const bool high_rate = (index / 3 + index / 7) % 2 == 1;  // runs of 1 to 3 frames at each rate
+      switches += (enc->low_rate == 0) != high_rate;
+      ASSERT_TRUE(set_encoder_rate(enc, high_rate));
+      Frame frame;
+      std::copy_n(speech.begin() + static_cast<std::ptrdiff_t>(f), kFrameSamples, frame.begin());
+      Packed packed;
+      encode_frame(enc, frame, packed);
+      const FrameType type = frame_type_of(packed[0]);
+      if (frame_kind(type) == FrameKind::active) {
+        EXPECT_EQ(type, high_rate ? FrameType::active_high_rate : FrameType::active_low_rate) << "frame " << index;
+      }
+      Frame out;
+      const DecodeResult r = decode_frame(dec, std::span(packed).first(frame_bytes(type)), false, out);
+      ASSERT_FALSE(r.concealed) << "frame " << index;
+      ASSERT_EQ(out, frame) << "frame " << index;
+      ASSERT_EQ(dec->excitation_history, enc->excitation_history) << "frame " << index;
+      ASSERT_EQ(dec->prev_lsp, enc->prev_lsp) << "frame " << index;
+    }
+    EXPECT_GT(switches, 100);
+    EXPECT_FALSE(set_encoder_rate(nullptr, true));
+    destroy_encoder(enc);
+    destroy_decoder(dec);
+  }
+}
+
 TEST(DecoderObject, NullDecoderIsRefusedWithoutTouchingTheOutput) {
   Frame out;
   out.fill(77);

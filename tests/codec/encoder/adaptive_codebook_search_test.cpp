@@ -1,6 +1,7 @@
 // The closed-loop search of the adaptive codebook against a step-by-step model, and targets made by one
 // known predictor, which the search must find exactly when its candidate window, table and taming allow it.
 #include "codec/encoder/adaptive_codebook_search.h"
+#include "codec/tables/builtin_table_set.h"
 
 #include <gtest/gtest.h>
 
@@ -29,13 +30,13 @@ Lagged model_fetch(const History& h, int lag) {
 
 Subframe model_decode(const History& h, int lag, int delta, int index, bool low_rate) {
   Subframe out;
-  decode_adaptive_codebook(out, h, static_cast<std::int16_t>(lag), static_cast<std::int16_t>(delta),
+  decode_adaptive_codebook(kBuiltinTableSet, out, h, static_cast<std::int16_t>(lag), static_cast<std::int16_t>(delta),
                            static_cast<std::int16_t>(index), low_rate);
   return out;
 }
 
 const std::int16_t* table_row(bool low_rate, int lag, int index) {
-  return low_rate || lag >= 58 ? kAcbGainTable170[index].data() : kAcbGainTable85[index].data();
+  return low_rate || lag >= 58 ? kBuiltinTableSet.acb_gain170[index].data() : kBuiltinTableSet.acb_gain85[index].data();
 }
 
 History random_history(std::mt19937& rng, int amp) {

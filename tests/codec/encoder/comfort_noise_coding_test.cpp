@@ -1,4 +1,5 @@
 #include "codec/encoder/comfort_noise_coding.h"
+#include "codec/tables/builtin_table_set.h"
 #include "codec/encoder/encoder.h"
 
 #include <gtest/gtest.h>
@@ -365,8 +366,8 @@ TEST(InactiveFrames, SidFilterIsTheAverageWhileItFitsAndNoiseFilterTakesTheAvera
   // The sent filter travels as a quantised LSP vector, which also drives the four subframe filters.
   Lpc lsp;
   lpc_to_lsp(lsp, cur, old_prev);
-  EXPECT_EQ(o.params.lsp_index, quantise_lsp(lsp, old_prev));
-  dequantise_lsp(lsp, old_prev, o.params.lsp_index, 0);
+  EXPECT_EQ(o.params.lsp_index, quantise_lsp(kBuiltinTableSet, lsp, old_prev));
+  dequantise_lsp(kBuiltinTableSet, lsp, old_prev, o.params.lsp_index, 0);
   EXPECT_EQ(white.cng.sid_lsp, lsp);
   EXPECT_EQ(white.prev_lsp, lsp);
   LpcSets expected;

@@ -1,6 +1,7 @@
 // Excitation error taming: the taming tables' shape, the gain-entry limit over the zones a lag range
 // touches, and the update of the per-zone estimates, branch by branch.
 #include "codec/encoder/excitation_taming.h"
+#include "codec/tables/builtin_table_set.h"
 
 #include <gtest/gtest.h>
 
@@ -16,10 +17,10 @@ namespace {
 using namespace fx;
 
 TEST(ExcitationTaming, TamingTablesAreNonDecreasing) {
-  EXPECT_EQ(kTamingGain85.size(), 85u);
-  EXPECT_EQ(kTamingGain170.size(), 170u);
-  EXPECT_TRUE(std::ranges::is_sorted(kTamingGain85));
-  EXPECT_TRUE(std::ranges::is_sorted(kTamingGain170));
+  EXPECT_EQ(kBuiltinTableSet.taming_gain85.size(), 85u);
+  EXPECT_EQ(kBuiltinTableSet.taming_gain170.size(), 170u);
+  EXPECT_TRUE(std::ranges::is_sorted(kBuiltinTableSet.taming_gain85));
+  EXPECT_TRUE(std::ranges::is_sorted(kBuiltinTableSet.taming_gain170));
 }
 
 TamingError all(std::int32_t v) { return {v, v, v, v, v}; }
@@ -81,7 +82,7 @@ TEST(ExcitationTaming, UpdateTakesTheZonesAroundThePredictorLag) {
         const int base = c.lag - delta + 1;
         if (base < 18 || base > 143) continue;
         TamingError e = before;
-        update_taming_error(e, static_cast<std::int16_t>(base), static_cast<std::int16_t>(delta), 0, true);
+        update_taming_error(kBuiltinTableSet, e, static_cast<std::int16_t>(base), static_cast<std::int16_t>(delta), 0, true);
         const auto larger = [&](const int z[2]) { return std::max(amplified(before, z[0]), amplified(before, z[1])); };
         EXPECT_EQ(e, (TamingError{larger(c.e0), larger(c.e1), before[0], before[1], before[2]})) << "lag " << c.lag;
       }
@@ -92,14 +93,14 @@ TEST(ExcitationTaming, UpdateTakesTheZonesAroundThePredictorLag) {
 TEST(ExcitationTaming, UpdateUsesTheBoundTableOfTheRateAndBaseLag) {
   const auto first_estimate = [](bool low_rate, int base, int index, std::int32_t before = 1 << 24) {
     TamingError e = all(before);
-    update_taming_error(e, static_cast<std::int16_t>(base), 1, static_cast<std::int16_t>(index), low_rate);
+    update_taming_error(kBuiltinTableSet, e, static_cast<std::int16_t>(base), 1, static_cast<std::int16_t>(index), low_rate);
     return e[0];
   };
   const auto expected = [](std::int16_t g) { return add32(4, shl32(mult32_32x16(1 << 24, g), 2)); };
-  EXPECT_EQ(first_estimate(false, 57, 84), expected(kTamingGain85[84]));
-  EXPECT_EQ(first_estimate(false, 58, 84), expected(kTamingGain170[84]));
-  EXPECT_EQ(first_estimate(true, 40, 84), expected(kTamingGain170[84]));
-  EXPECT_EQ(first_estimate(true, 40, 169), expected(kTamingGain170[169]));
+  EXPECT_EQ(first_estimate(false, 57, 84), expected(kBuiltinTableSet.taming_gain85[84]));
+  EXPECT_EQ(first_estimate(false, 58, 84), expected(kBuiltinTableSet.taming_gain170[84]));
+  EXPECT_EQ(first_estimate(true, 40, 84), expected(kBuiltinTableSet.taming_gain170[84]));
+  EXPECT_EQ(first_estimate(true, 40, 169), expected(kBuiltinTableSet.taming_gain170[169]));
   EXPECT_EQ(first_estimate(true, 40, 169, 0x7FFFFFFF), 0x7FFFFFFF);  // growth saturates
 }
 

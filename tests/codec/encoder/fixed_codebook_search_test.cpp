@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "codec/tables/fixed_codebook_tables.h"
-#include "codec/tables/table_set.h"
+#include "codec/tables/builtin_table_set.h"
 #include "fixedpoint/basic_ops.h"
 
 namespace g7231 {
@@ -131,7 +131,7 @@ TEST(FixedCodebookDispatch, LowRateCodesTheSubframeWithItsSharpening) {
   params.sub[3].lag_delta = 2;
   // The first entry that sharpens, so that the dispatch's lag (45 + 2 - 1) and the entry's offset matter.
   std::int16_t entry = 1;
-  while (kSharpLagOffset[static_cast<std::size_t>(entry)] == 60) ++entry;
+  while (kBuiltinTableSet.sharp_lag_offset[static_cast<std::size_t>(entry)] == 60) ++entry;
   params.sub[3].acb_gain_index = entry;
   params.sub[3].pulse_train = 1;
   Vec h = random_vector(rng, 12000);
@@ -140,8 +140,8 @@ TEST(FixedCodebookDispatch, LowRateCodesTheSubframeWithItsSharpening) {
   Vec ref_h = h;
   Vec ref_x = x;
   std::int16_t ref_carry = 37;
-  const AcelpSharpening sharpening{static_cast<std::int16_t>(46 + kSharpLagOffset[static_cast<std::size_t>(entry)]),
-                                    kSharpGain[static_cast<std::size_t>(entry)]};
+  const AcelpSharpening sharpening{static_cast<std::int16_t>(46 + kBuiltinTableSet.sharp_lag_offset[static_cast<std::size_t>(entry)]),
+                                    kBuiltinTableSet.sharp_gain[static_cast<std::size_t>(entry)]};
   const AcelpCode code = acelp_encode_subframe(ref_x, ref_h, sharpening, ref_carry);
   search_fixed_codebook(x, h, enc, params, 3);
   EXPECT_EQ(x, ref_x);

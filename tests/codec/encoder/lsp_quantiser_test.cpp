@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "codec/tables/lsp_quantiser_tables.h"
-#include "codec/tables/table_set.h"
+#include "codec/tables/builtin_table_set.h"
 
 namespace g7231 {
 namespace {
@@ -16,9 +16,9 @@ using Lsp = std::array<std::int16_t, kLpcOrder>;
 
 TEST(LspQuantiser, MeanVectorCodesAsIndexZeroAndDecodesUnchanged) {
   Lsp lsp = kLspMean;
-  EXPECT_EQ(quantise_lsp(lsp, kLspMean), 0);
+  EXPECT_EQ(quantise_lsp(kBuiltinTableSet, lsp, kLspMean), 0);
   Lsp out{};
-  dequantise_lsp(out, kLspMean, 0, 0);
+  dequantise_lsp(kBuiltinTableSet, out, kLspMean, 0, 0);
   EXPECT_EQ(out, kLspMean);
 }
 
@@ -45,24 +45,24 @@ TEST(LspQuantiser, VectorOnCodebookRowsRoundTrips) {
     const std::size_t r2 = (k * 101 + 7) % 256;
     for (const Lsp& prev : {kLspMean, moved}) {
       Lsp lsp = kLspMean;
-      for (std::size_t j = 0; j < 3; ++j) lsp[j] += kLspBand0Codebook[r0][j];
-      for (std::size_t j = 0; j < 3; ++j) lsp[3 + j] += kLspBand1Codebook[r1][j];
-      for (std::size_t j = 0; j < 4; ++j) lsp[6 + j] += kLspBand2Codebook[r2][j];
+      for (std::size_t j = 0; j < 3; ++j) lsp[j] += kBuiltinTableSet.lsp_band0[r0][j];
+      for (std::size_t j = 0; j < 3; ++j) lsp[3 + j] += kBuiltinTableSet.lsp_band1[r1][j];
+      for (std::size_t j = 0; j < 4; ++j) lsp[6 + j] += kBuiltinTableSet.lsp_band2[r2][j];
       for (std::size_t j = 0; j < kLpcOrder; ++j) lsp[j] += ((prev[j] - kLspMean[j]) * kLspPredictor + 0x4000) >> 15;
       if (!well_spaced(lsp)) continue;
       const Lsp expected = lsp;
       const Lsp prev_before = prev;
 
-      const std::int32_t index = quantise_lsp(lsp, prev);
+      const std::int32_t index = quantise_lsp(kBuiltinTableSet, lsp, prev);
       EXPECT_EQ(prev, prev_before);
-      EXPECT_EQ(kLspBand0Codebook[static_cast<std::size_t>(index >> 16)], kLspBand0Codebook[r0]) << std::hex << index;
-      EXPECT_EQ(kLspBand1Codebook[static_cast<std::size_t>((index >> 8) & 0xFF)], kLspBand1Codebook[r1]);
-      EXPECT_EQ(kLspBand2Codebook[static_cast<std::size_t>(index & 0xFF)], kLspBand2Codebook[r2]);
+      EXPECT_EQ(kBuiltinTableSet.lsp_band0[static_cast<std::size_t>(index >> 16)], kBuiltinTableSet.lsp_band0[r0]) << std::hex << index;
+      EXPECT_EQ(kBuiltinTableSet.lsp_band1[static_cast<std::size_t>((index >> 8) & 0xFF)], kBuiltinTableSet.lsp_band1[r1]);
+      EXPECT_EQ(kBuiltinTableSet.lsp_band2[static_cast<std::size_t>(index & 0xFF)], kBuiltinTableSet.lsp_band2[r2]);
       for (std::size_t r = 0; r < static_cast<std::size_t>(index >> 16); ++r) {
-        EXPECT_NE(kLspBand0Codebook[r], kLspBand0Codebook[r0]) << "an earlier equal row must win";
+        EXPECT_NE(kBuiltinTableSet.lsp_band0[r], kBuiltinTableSet.lsp_band0[r0]) << "an earlier equal row must win";
       }
       Lsp out{};
-      dequantise_lsp(out, prev, index, 0);
+      dequantise_lsp(kBuiltinTableSet, out, prev, index, 0);
       EXPECT_EQ(out, expected) << std::hex << index;
       ++checked;
     }
@@ -75,7 +75,7 @@ TEST(LspQuantiser, VectorOnCodebookRowsRoundTrips) {
 TEST(LspBandSearch, ZeroTargetKeepsRowZero) {
   Lsp w;
   w.fill(20000);
-  EXPECT_EQ(search_lsp_bands(Lsp{}, w), 0);
+  EXPECT_EQ(search_lsp_bands(kBuiltinTableSet, Lsp{}, w), 0);
 }
 
 TEST(LspWeights, InverseOfTheSmallerGapScaledToFullRange) {

@@ -1,0 +1,37 @@
+# The shared library's dynamic symbols are exactly the calls of the public header, its SONAME carries the
+# major version. Run with -DLIBRARY=... -DNM=... -DOBJDUMP=... -DHEADER=... -DMAJOR=... -P.
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE r)
+if(NOT r EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(exported "")
+foreach(line IN LISTS lines)
+  # "ADDRESS TYPE NAME[@@VERSION]"; the version node itself shows as an absolute symbol.
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] +([^@ ]+).*$" "\\1" name "${line}")
+  if(line MATCHES " A G7231_[0-9]+$")
+    continue()
+  endif()
+  list(APPEND exported ${name})
+endforeach()
+
+file(READ ${HEADER} header)
+string(REGEX MATCHALL "G7231_API[^;(]*[ *](g7231_[a-z0-9_]+)\\(" declarations "${header}")
+set(declared "")
+foreach(d IN LISTS declarations)
+  string(REGEX REPLACE "^.*[ *](g7231_[a-z0-9_]+)\\($" "\\1" name "${d}")
+  list(APPEND declared ${name})
+endforeach()
+
+list(SORT exported)
+list(SORT declared)
+if(NOT exported STREQUAL declared)
+  message(FATAL_ERROR "exported:\n  ${exported}\ndeclared in the header:\n  ${declared}")
+endif()
+list(LENGTH declared count)
+
+execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE headers)
+if(NOT headers MATCHES "SONAME +libg7231\\.so\\.${MAJOR}\n")
+  message(FATAL_ERROR "SONAME is not libg7231.so.${MAJOR}:\n${headers}")
+endif()
+message(STATUS "${count} symbols exported, all declared in the header; SONAME libg7231.so.${MAJOR}")

@@ -1,0 +1,16 @@
+# Runs the README's embedding example and g7231roundtrip on the same speech; their outputs must be equal.
+# Run with -DEXAMPLE=... -DREFERENCE=... -DINPUT=... -DWORK=... -P.
+file(MAKE_DIRECTORY ${WORK})
+execute_process(COMMAND ${EXAMPLE} ${INPUT} ${WORK}/example.raw RESULT_VARIABLE r)
+if(NOT r EQUAL 0)
+  message(FATAL_ERROR "the example failed: ${r}")
+endif()
+execute_process(COMMAND ${REFERENCE} ${INPUT} ${WORK}/reference.raw RESULT_VARIABLE r)
+if(NOT r EQUAL 0)
+  message(FATAL_ERROR "g7231roundtrip failed: ${r}")
+endif()
+file(SIZE ${WORK}/example.raw size)
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/example.raw ${WORK}/reference.raw RESULT_VARIABLE r)
+if(NOT r EQUAL 0 OR size EQUAL 0)
+  message(FATAL_ERROR "the example's output (${size} bytes) differs from g7231roundtrip's")
+endif()
