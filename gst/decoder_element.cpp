@@ -5,14 +5,17 @@
 // the frames are concealed; otherwise the sender sent nothing (untransmitted frames of a silence) and the
 // comfort noise goes on. An empty buffer, as the base class gives for a gap upstream, is concealed for its
 // duration. A buffer whose frame lengths do not add up is concealed for its duration.
+#include <g7231/g7231.h>
 #include <gst/audio/gstaudiodecoder.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
+#include <span>
 #include <vector>
 
-#include "gst/codec_calls.h"
+#include "bitstream/rtp_payload.h"
 #include "gst/elements.h"
 
 namespace {
@@ -20,13 +23,17 @@ namespace {
 constexpr GstClockTime kFrameTime = 30 * GST_MSECOND;
 constexpr guint64 kMaxGapFrames = 10 * 60 * 1000 / 30;  // a longer gap is a jump in the timestamps, not filled
 
-enum Property { kPropPostfilter = 1 };
+enum Property { kPropPostfilter = 1, kPropTables };
 
 struct GstG7231Dec {
   GstAudioDecoder parent;
+  // The properties, under the object lock.
   gboolean postfilter;
-  g7231::gst::Decoder* decoder;
-  GstClockTime next_pts;  // where the speech decoded so far ends
+  gchar* tables_path;  // null: the built-in table set
+  // The decoder's state, used by the streaming thread only.
+  g7231_decoder* decoder;
+  g7231_table_set* tables;  // loaded from tables_path; null: the built-in set
+  GstClockTime next_pts;    // where the speech decoded so far ends
 };
 
 struct GstG7231DecClass {
@@ -42,8 +49,10 @@ namespace {
 GstG7231Dec* self(gpointer p) { return reinterpret_cast<GstG7231Dec*>(p); }
 
 void close_codec(GstG7231Dec* dec) {
-  g7231::gst::close_decoder(dec->decoder);
+  g7231_decoder_destroy(dec->decoder);
   dec->decoder = nullptr;
+  g7231_table_set_destroy(dec->tables);
+  dec->tables = nullptr;
 }
 
 // Frames of 30 ms in a duration, rounded, at least one.
@@ -52,8 +61,28 @@ guint64 frames_in(GstClockTime duration) {
   return std::max<guint64>(1, (duration + kFrameTime / 2) / kFrameTime);
 }
 
+// The decoder is made when the element starts (READY to PAUSED), with the properties as they are then, so
+// that a table set that cannot be had fails the state change before any data flows.
 gboolean start(GstAudioDecoder* base) {
-  self(base)->next_pts = GST_CLOCK_TIME_NONE;
+  GstG7231Dec* dec = self(base);
+  dec->next_pts = GST_CLOCK_TIME_NONE;
+  close_codec(dec);
+  g7231_decoder_options options;
+  g7231_decoder_options_init(&options);
+  GST_OBJECT_LOCK(dec);
+  options.postfilter = dec->postfilter ? 1 : 0;
+  gchar* tables_path = g_strdup(dec->tables_path);
+  GST_OBJECT_UNLOCK(dec);
+  const bool loaded = g7231::gst::load_tables(GST_ELEMENT(dec), tables_path, &dec->tables);
+  g_free(tables_path);
+  if (!loaded) return FALSE;
+  options.tables = dec->tables;
+  int error = G7231_OK;
+  dec->decoder = g7231_decoder_create(&options, &error);
+  if (dec->decoder == nullptr) {
+    GST_ELEMENT_ERROR(dec, LIBRARY, INIT, (nullptr), ("cannot create a decoder: %s", g7231_strerror(error)));
+    return FALSE;
+  }
   return TRUE;
 }
 
@@ -63,13 +92,6 @@ gboolean stop(GstAudioDecoder* base) {
 }
 
 gboolean set_format(GstAudioDecoder* base, GstCaps* /*caps*/) {
-  GstG7231Dec* dec = self(base);
-  if (dec->decoder == nullptr) {
-    GST_OBJECT_LOCK(dec);
-    dec->decoder = g7231::gst::open_decoder(dec->postfilter);
-    GST_OBJECT_UNLOCK(dec);
-    if (dec->decoder == nullptr) return FALSE;
-  }
   GstAudioInfo info;
   gst_audio_info_set_format(&info, GST_AUDIO_FORMAT_S16LE, g7231::gst::kSampleRate, 1, nullptr);
   return gst_audio_decoder_set_output_format(base, &info);
@@ -81,24 +103,28 @@ gboolean set_format(GstAudioDecoder* base, GstCaps* /*caps*/) {
 GstBuffer* decode_buffer(GstG7231Dec* dec, guint64 gap, bool gap_lost,
                             const std::vector<std::span<const std::uint8_t>>& frames, guint64 lost) {
   const std::size_t count = gap + frames.size() + lost;
-  GstBuffer* out = gst_buffer_new_allocate(nullptr, count * g7231::gst::kFrameSamples * sizeof(std::int16_t), nullptr);
+  GstBuffer* out = gst_buffer_new_allocate(nullptr, count * G7231_FRAME_SAMPLES * sizeof(std::int16_t), nullptr);
   GstMapInfo map;
   if (out == nullptr || !gst_buffer_map(out, &map, GST_MAP_WRITE)) {
     if (out != nullptr) gst_buffer_unref(out);
     return nullptr;
   }
-  std::array<std::int16_t, g7231::gst::kFrameSamples> speech;
+  // Time in which nothing was sent: untransmitted frames, the comfort noise going on.
+  static constexpr std::uint8_t kUntransmitted = G7231_FRAME_UNTRANSMITTED;
+  std::array<std::int16_t, G7231_FRAME_SAMPLES> speech;
   for (std::size_t i = 0; i < count; ++i) {
-    std::span<const std::uint8_t> frame;
-    bool is_lost = true;
+    std::span<const std::uint8_t> frame;  // empty: lost, concealed
     if (i < gap) {
-      is_lost = gap_lost;
-      frame = g7231::gst::untransmitted_frame();
+      if (!gap_lost) frame = {&kUntransmitted, 1};
     } else if (i - gap < frames.size()) {
-      is_lost = false;
       frame = frames[i - gap];
     }
-    g7231::gst::decode(dec->decoder, frame, is_lost, speech);
+    if (g7231_decode(dec->decoder, frame.empty() ? nullptr : frame.data(), frame.size(), speech.data(),
+                     speech.size()) < 0) {
+      gst_buffer_unmap(out, &map);
+      gst_buffer_unref(out);
+      return nullptr;
+    }
     std::memcpy(map.data + i * sizeof speech, speech.data(), sizeof speech);
   }
   gst_buffer_unmap(out, &map);
@@ -120,7 +146,8 @@ GstFlowReturn handle_frame(GstAudioDecoder* base, GstBuffer* buffer) {
 
   GstMapInfo map;
   if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return GST_FLOW_ERROR;
-  const std::vector<std::span<const std::uint8_t>> frames = g7231::gst::split_frames({map.data, map.size});
+  // The frames at their natural lengths, by the library's payload rules; none when they do not add up.
+  const std::vector<std::span<const std::uint8_t>> frames = g7231::rtp::split_payload({map.data, map.size}).frames;
   if (map.size > 0 && frames.empty()) {
     GST_ELEMENT_WARNING(dec, STREAM, DECODE, (nullptr), ("a buffer of %zu bytes does not hold whole frames", map.size));
   }
@@ -141,10 +168,13 @@ void flush(GstAudioDecoder* base, gboolean hard) {
 void set_property(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
   GstG7231Dec* dec = self(object);
   GST_OBJECT_LOCK(dec);
-  if (id == kPropPostfilter) {
-    dec->postfilter = g_value_get_boolean(value);
-  } else {
-    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+  switch (id) {
+    case kPropPostfilter: dec->postfilter = g_value_get_boolean(value); break;
+    case kPropTables:
+      g_free(dec->tables_path);
+      dec->tables_path = g_value_dup_string(value);
+      break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec); break;
   }
   GST_OBJECT_UNLOCK(dec);
 }
@@ -152,16 +182,18 @@ void set_property(GObject* object, guint id, const GValue* value, GParamSpec* sp
 void get_property(GObject* object, guint id, GValue* value, GParamSpec* spec) {
   GstG7231Dec* dec = self(object);
   GST_OBJECT_LOCK(dec);
-  if (id == kPropPostfilter) {
-    g_value_set_boolean(value, dec->postfilter);
-  } else {
-    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+  switch (id) {
+    case kPropPostfilter: g_value_set_boolean(value, dec->postfilter); break;
+    case kPropTables: g_value_set_string(value, dec->tables_path); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec); break;
   }
   GST_OBJECT_UNLOCK(dec);
 }
 
 void finalize(GObject* object) {
-  close_codec(self(object));
+  GstG7231Dec* dec = self(object);
+  close_codec(dec);
+  g_free(dec->tables_path);
   G_OBJECT_CLASS(gst_g7231_dec_parent_class)->finalize(object);
 }
 
@@ -177,6 +209,7 @@ static void gst_g7231_dec_class_init(GstG7231DecClass* klass) {
       g_param_spec_boolean("postfilter", "Postfilter", "Pitch and formant postfilter on the output", TRUE,
                            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
                                                     GST_PARAM_MUTABLE_READY)));
+  g7231::gst::install_tables_property(object_class, kPropTables);
 
   GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
   static GstStaticPadTemplate sink = GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
@@ -200,7 +233,9 @@ static void gst_g7231_dec_class_init(GstG7231DecClass* klass) {
 
 static void gst_g7231_dec_init(GstG7231Dec* dec) {
   dec->postfilter = TRUE;
+  dec->tables_path = nullptr;
   dec->decoder = nullptr;
+  dec->tables = nullptr;
   dec->next_pts = GST_CLOCK_TIME_NONE;
   gst_audio_decoder_set_plc_aware(GST_AUDIO_DECODER(dec), TRUE);
   gst_audio_decoder_set_plc(GST_AUDIO_DECODER(dec), TRUE);

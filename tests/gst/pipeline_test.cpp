@@ -8,11 +8,15 @@
 
 #include <array>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "codec/decoder/decoder.h"
 #include "codec/encoder/encoder.h"
+#include "codec/tables/builtin_table_set.h"
+#include "codec/tables/table_set_file.h"
 #include "tests/speech_samples.h"
 
 // GLib and GStreamer keep their type system and registry until the process ends.
@@ -92,6 +96,53 @@ class Pipeline : public ::testing::Test {
     }
     gst_app_src_end_of_stream(GST_APP_SRC(src));
     gst_object_unref(src);
+  }
+
+  // Pushes samples into the pipeline's appsrc "in", 160 samples (20 ms) to a buffer, starting at `at`.
+  static void push(GstElement* pipeline, const std::vector<std::int16_t>& speech, std::size_t from, std::size_t to) {
+    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "in");
+    for (std::size_t at = from; at < to; at += 160) {
+      const std::size_t n = std::min<std::size_t>(160, to - at);
+      GstBuffer* b = gst_buffer_new_memdup(speech.data() + at, n * sizeof(std::int16_t));
+      GST_BUFFER_PTS(b) = gst_util_uint64_scale(at, GST_SECOND, 8000);
+      GST_BUFFER_DURATION(b) = gst_util_uint64_scale(n, GST_SECOND, 8000);
+      ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(src), b), GST_FLOW_OK);
+    }
+    gst_object_unref(src);
+  }
+
+  // The next buffer of the pipeline's appsink "out" as bytes; empty at the end.
+  static std::vector<std::uint8_t> pull_bytes(GstElement* pipeline) {
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    std::vector<std::uint8_t> bytes;
+    if (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
+      GstMapInfo map;
+      gst_buffer_map(gst_sample_get_buffer(sample), &map, GST_MAP_READ);
+      bytes.assign(map.data, map.data + map.size);
+      gst_buffer_unmap(gst_sample_get_buffer(sample), &map);
+      gst_sample_unref(sample);
+    }
+    gst_object_unref(sink);
+    return bytes;
+  }
+
+  // The error the pipeline has posted, or "" when it ends without one.
+  static std::string error_of(GstElement* pipeline) {
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* m = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND,
+                                               static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    std::string text;
+    if (m != nullptr && GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR) {
+      GError* error = nullptr;
+      gchar* debug = nullptr;
+      gst_message_parse_error(m, &error, &debug);
+      text = std::string(error->message) + " | " + (debug ? debug : "");
+      g_error_free(error);
+      g_free(debug);
+    }
+    if (m != nullptr) gst_message_unref(m);
+    gst_object_unref(bus);
+    return text;
   }
 
   // Pulls everything from the pipeline's appsink "out" until the end of the stream.
@@ -277,6 +328,92 @@ TEST_F(Pipeline, OverUdpOnLoopbackTheStreamRunsToTheEnd) {
   g_object_unref(any_port);
   g_object_unref(loopback);
   g_object_unref(socket);
+}
+
+}  // namespace
+}  // namespace g7231
+
+namespace g7231 {
+namespace {
+
+TEST_F(Pipeline, TheRateChangesWhilePlayingFromTheNextFrame) {
+  // Without voice activity detection every frame gives a buffer, so the frames before the change can be
+  // counted out before it is made.
+  const std::vector<std::int16_t> speech = load_speech_sample("hts1a.raw");
+  constexpr std::size_t kSwitchFrame = 40;
+  const std::size_t frames = speech.size() / kFrameSamples;
+  ASSERT_GT(frames, kSwitchFrame + 10);
+  GstElement* p = launch(std::string("appsrc name=in format=time caps=") + kRawCaps +
+                         " ! g7231enc name=enc vad=false ! appsink name=out sync=false");
+  ASSERT_NE(gst_element_set_state(p, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+  std::vector<std::vector<std::uint8_t>> coded;
+  push(p, speech, 0, kSwitchFrame * kFrameSamples);
+  while (coded.size() < kSwitchFrame) {
+    coded.push_back(pull_bytes(p));
+    ASSERT_FALSE(coded.back().empty());
+  }
+  GstElement* enc = gst_bin_get_by_name(GST_BIN(p), "enc");
+  gst_util_set_object_arg(G_OBJECT(enc), "rate", "6.3");
+  gst_object_unref(enc);
+  push(p, speech, kSwitchFrame * kFrameSamples, frames * kFrameSamples);
+  GstElement* src = gst_bin_get_by_name(GST_BIN(p), "in");
+  gst_app_src_end_of_stream(GST_APP_SRC(src));
+  gst_object_unref(src);
+  for (std::vector<std::uint8_t> b = pull_bytes(p); !b.empty(); b = pull_bytes(p)) coded.push_back(std::move(b));
+  gst_element_set_state(p, GST_STATE_NULL);
+  gst_object_unref(p);
+
+  G7231Encoder* library = create_encoder({.vad = false});
+  std::vector<std::vector<std::uint8_t>> expected;
+  for (std::size_t f = 0; f < frames; ++f) {
+    if (f == kSwitchFrame) set_encoder_rate(library, true);
+    std::array<std::int16_t, kFrameSamples> samples{};
+    std::copy_n(speech.begin() + static_cast<std::ptrdiff_t>(f * kFrameSamples), kFrameSamples, samples.begin());
+    std::array<std::uint8_t, kMaxFrameBytes> frame{};
+    encode_frame(library, samples, frame);
+    expected.emplace_back(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(frame_bytes(frame_type_of(frame[0]))));
+  }
+  destroy_encoder(library);
+  EXPECT_EQ(coded.size(), frames);
+  EXPECT_EQ(coded, expected);
+  EXPECT_EQ(coded[kSwitchFrame - 1].size(), 20U);
+  EXPECT_EQ(coded[kSwitchFrame].size(), 24U);
+}
+
+TEST_F(Pipeline, ATableSetFileIsUsedByBothElementsAndAnUnreadableOneFailsTheStart) {
+  const std::vector<std::int16_t> speech = load_speech_sample("hts1a.raw");
+  const std::filesystem::path dir = std::filesystem::path(G7231_GST_TEST_REGISTRY).parent_path();
+  const std::string set = (dir / "pipeline-test-tables.txt").string();
+  {
+    std::ofstream out(set);
+    write_table_set(out, kBuiltinTableSet, "the built-in set");
+  }
+  const Reference ref = reference(speech, {}, true);
+  GstElement* p = launch(std::string("appsrc name=in format=time caps=") + kRawCaps + " ! g7231enc tables=" + set +
+                         " ! g7231dec tables=" + set + " ! appsink name=out sync=false");
+  ASSERT_NE(gst_element_set_state(p, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+  feed(p, speech);
+  const Decoded d = drain(p);
+  EXPECT_TRUE(finished(p, 10 * GST_SECOND));
+  gst_element_set_state(p, GST_STATE_NULL);
+  gst_object_unref(p);
+  EXPECT_EQ(d.samples, ref.speech);
+  std::filesystem::remove(set);
+
+  for (const char* element : {"g7231enc", "g7231dec"}) {
+    SCOPED_TRACE(element);
+    const std::string missing = (dir / "no-such-tables.txt").string();
+    const std::string chain = std::string(element) == "g7231enc"
+                                  ? "g7231enc tables=" + missing + " ! g7231dec"
+                                  : "g7231enc ! g7231dec tables=" + missing;
+    p = launch(std::string("appsrc name=in format=time caps=") + kRawCaps + " ! " + chain +
+               " ! appsink name=out sync=false");
+    EXPECT_EQ(gst_element_set_state(p, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    const std::string error = error_of(p);
+    EXPECT_NE(error.find(missing), std::string::npos) << error;
+    gst_element_set_state(p, GST_STATE_NULL);
+    gst_object_unref(p);
+  }
 }
 
 }  // namespace
