@@ -65,7 +65,7 @@ Reference reference(const std::vector<std::int16_t>& input, const EncoderOptions
 }
 
 class Pipeline : public ::testing::Test {
- protected:
+ public:
   static void SetUpTestSuite() {
     // A registry of our own, so that the user's is left alone.
     setenv("GST_REGISTRY", G7231_GST_TEST_REGISTRY, 1);
@@ -183,6 +183,20 @@ class Pipeline : public ::testing::Test {
 
 constexpr const char* kRawCaps = "audio/x-raw,format=S16LE,rate=8000,channels=1,layout=interleaved";
 
+// Speech through `elements` between an appsrc and an appsink, to the end; what came out.
+Decoded through(const std::string& elements, const std::vector<std::int16_t>& speech) {
+  GstElement* p = Pipeline::launch(std::string("appsrc name=in format=time caps=") + kRawCaps + " ! " + elements +
+                                   " ! appsink name=out sync=false");
+  if (p == nullptr) return {};
+  EXPECT_NE(gst_element_set_state(p, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+  Pipeline::feed(p, speech);
+  const Decoded d = Pipeline::drain(p);
+  EXPECT_TRUE(Pipeline::finished(p, 10 * GST_SECOND));
+  gst_element_set_state(p, GST_STATE_NULL);
+  gst_object_unref(p);
+  return d;
+}
+
 TEST_F(Pipeline, ThroughTheRtpPayloaderTheDecoderGivesTheLibrarysSamplesInUnbrokenTime) {
   const std::vector<std::int16_t> speech = load_speech_sample("hts1a.raw");
   struct Case {
@@ -195,16 +209,9 @@ TEST_F(Pipeline, ThroughTheRtpPayloaderTheDecoderGivesTheLibrarysSamplesInUnbrok
                         Case{"vad=true", {}, false}}) {
     SCOPED_TRACE(c.properties);
     const Reference ref = reference(speech, c.options, c.postfilter);
-    GstElement* p = launch(std::string("appsrc name=in format=time caps=") + kRawCaps + " ! g7231enc " + c.properties +
-                           " ! rtpg723pay ! rtpg723depay ! g7231dec postfilter=" + (c.postfilter ? "true" : "false") +
-                           " ! appsink name=out sync=false");
-    ASSERT_NE(p, nullptr);
-    ASSERT_NE(gst_element_set_state(p, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    feed(p, speech);
-    const Decoded d = drain(p);
-    EXPECT_TRUE(finished(p, 10 * GST_SECOND));
-    gst_element_set_state(p, GST_STATE_NULL);
-    gst_object_unref(p);
+    const Decoded d = through(std::string("g7231enc ") + c.properties + " ! rtpg723pay ! rtpg723depay ! g7231dec postfilter=" +
+                                  (c.postfilter ? "true" : "false"),
+                              speech);
 
     EXPECT_EQ(d.samples, ref.speech);
     ASSERT_FALSE(d.pts.empty());
@@ -389,15 +396,7 @@ TEST_F(Pipeline, ATableSetFileIsUsedByBothElementsAndAnUnreadableOneFailsTheStar
     write_table_set(out, kBuiltinTableSet, "the built-in set");
   }
   const Reference ref = reference(speech, {}, true);
-  GstElement* p = launch(std::string("appsrc name=in format=time caps=") + kRawCaps + " ! g7231enc tables=" + set +
-                         " ! g7231dec tables=" + set + " ! appsink name=out sync=false");
-  ASSERT_NE(gst_element_set_state(p, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-  feed(p, speech);
-  const Decoded d = drain(p);
-  EXPECT_TRUE(finished(p, 10 * GST_SECOND));
-  gst_element_set_state(p, GST_STATE_NULL);
-  gst_object_unref(p);
-  EXPECT_EQ(d.samples, ref.speech);
+  EXPECT_EQ(through("g7231enc tables=" + set + " ! g7231dec tables=" + set, speech).samples, ref.speech);
   std::filesystem::remove(set);
 
   for (const char* element : {"g7231enc", "g7231dec"}) {
@@ -406,7 +405,7 @@ TEST_F(Pipeline, ATableSetFileIsUsedByBothElementsAndAnUnreadableOneFailsTheStar
     const std::string chain = std::string(element) == "g7231enc"
                                   ? "g7231enc tables=" + missing + " ! g7231dec"
                                   : "g7231enc ! g7231dec tables=" + missing;
-    p = launch(std::string("appsrc name=in format=time caps=") + kRawCaps + " ! " + chain +
+    GstElement* p = launch(std::string("appsrc name=in format=time caps=") + kRawCaps + " ! " + chain +
                " ! appsink name=out sync=false");
     EXPECT_EQ(gst_element_set_state(p, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     const std::string error = error_of(p);
