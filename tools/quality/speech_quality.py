@@ -103,10 +103,10 @@ class Bands:
         window = np.hanning(FRAME)
         n = (len(x) - FRAME) // HOP + 1
         frames = np.stack([x[i * HOP:i * HOP + FRAME] * window for i in range(n)])
-        spec = np.abs(np.fft.rfft(frames, axis=1)) ** 2 * self.receive
-        spec *= 2.0 / (FRAME * np.sum(window ** 2))  # Parseval: bin powers add up to the frame's mean square
+        spectrum = np.abs(np.fft.rfft(frames, axis=1)) ** 2 * self.receive
+        spectrum *= 2.0 / (FRAME * np.sum(window ** 2))  # Parseval: bin powers add up to the frame's mean square
         calibration = 10 ** (SPL_AT_SPEECH_RMS / 10) / SPEECH_RMS ** 2
-        return spec @ self.matrix.T * calibration
+        return spectrum @ self.matrix.T * calibration
 
     def loudness(self, p):
         """Zwicker specific loudness of band powers, zero below the threshold of hearing."""
