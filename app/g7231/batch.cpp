@@ -13,6 +13,13 @@
 #include "app/common/files.h"
 
 namespace g7231::app {
+
+void refuse_same_file(const std::string& in, const std::string& out) {
+  if (in != "-" && out != "-" && cli::is_same_file(in, out)) {
+    throw Failure(about(out, "is the input file; refusing to overwrite it"));
+  }
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -21,9 +28,7 @@ namespace fs = std::filesystem;
 std::optional<double> code_reporting(const std::string& in, const std::string& out, Console& console, bool progress,
                                      const CodeOneFile& code_one) {
   try {
-    if (in != "-" && out != "-" && cli::is_same_file(in, out)) {
-      throw Failure(about(out, "is the input file; refusing to overwrite it"));
-    }
+    refuse_same_file(in, out);
     return code_one(in, out, console, progress);
   } catch (const Failure& f) {
     console.error(f.what());

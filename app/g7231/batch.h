@@ -30,6 +30,9 @@ using CodeOneFile =
 // The output name of a batch input: DIR/stem + extension.
 std::string batch_output_name(const std::string& output_dir, const std::string& input, const std::string& extension);
 
+// Throws Failure when in and out name one file (standard input and output aside).
+void refuse_same_file(const std::string& in, const std::string& out);
+
 // Runs the files: IN into OUT, or every input into its batch output name. In a batch a failing file is
 // reported and the rest go on. Input and output naming the same file is refused. Returns the exit status:
 // success only when every file was coded.

@@ -69,6 +69,8 @@ std::size_t choose_record_bytes(std::span<const std::uint8_t> bytes) {
   return frame_type_of(bytes[0]) == FrameType::active_high_rate ? kHighRateRecordBytes : kLowRateRecordBytes;
 }
 
+}  // namespace
+
 std::vector<std::uint8_t> read_whole(const std::string& path, const std::string& name) {
   int fd = STDIN_FILENO;
   if (path != "-") {
@@ -95,8 +97,6 @@ std::vector<std::uint8_t> read_whole(const std::string& path, const std::string&
   return bytes;
 }
 
-}  // namespace
-
 StreamFormat parse_stream_format(const std::string& name) {
   if (name == "packed") return StreamFormat::packed;
   if (name == "records") return StreamFormat::records;
@@ -104,6 +104,7 @@ StreamFormat parse_stream_format(const std::string& name) {
 }
 
 std::string FrameStream::layout() const {
+  if (format == StreamFormat::rtp) return "an RTP stream";
   return format == StreamFormat::packed ? "packed frames" : "records of " + std::to_string(record_bytes) + " bytes";
 }
 

@@ -27,7 +27,8 @@
 
 namespace g7231::app {
 
-enum class StreamFormat { automatic, packed, records };
+// rtp: the frames of one RTP stream of a capture, put in time order (see rtp_streams.h).
+enum class StreamFormat { automatic, packed, records, rtp };
 
 // "packed", "records", anything else ("auto"): automatic.
 StreamFormat parse_stream_format(const std::string& name);
@@ -41,6 +42,7 @@ using cli::kLowRateRecordBytes;
 struct FrameRef {
   std::size_t offset = 0;  // into FrameStream::bytes
   std::size_t size = 0;    // bytes held for the frame: its natural length or a whole record; fewer when cut short
+  bool lost = false;       // never received (a lost or damaged packet): concealed, its bytes not read
 };
 
 struct FrameStream {
@@ -53,7 +55,7 @@ struct FrameStream {
   std::span<const std::uint8_t> frame(std::size_t i) const {
     return std::span<const std::uint8_t>(bytes).subspan(frames[i].offset, frames[i].size);
   }
-  // "packed frames" or "records of N bytes".
+  // "packed frames", "records of N bytes" or "an RTP stream".
   std::string layout() const;
 };
 
@@ -62,6 +64,9 @@ struct FrameStream {
 // one that divides the file, else 24 when the first frame is at 6.3 kbit/s and 20 otherwise). Throws
 // Failure, naming `name`, for an empty file or one the rule cannot place.
 FrameStream split_frame_stream(std::vector<std::uint8_t> bytes, StreamFormat format, const std::string& name);
+
+// Reads a whole file ("-": standard input); throws Failure naming `name` when it cannot.
+std::vector<std::uint8_t> read_whole(const std::string& path, const std::string& name);
 
 // Reads a whole frame file ("-": standard input) and splits it.
 FrameStream read_frame_stream(const std::string& path, StreamFormat format);

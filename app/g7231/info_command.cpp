@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/g7231/capture_report.h"
 #include "app/g7231/command.h"
 #include "app/g7231/console.h"
 #include "app/g7231/frame_stream.h"
@@ -17,7 +18,7 @@ namespace g7231::app {
 namespace {
 
 // What each frame of the file turned out to be.
-enum class Verdict { active_high_rate, active_low_rate, sid, untransmitted, invalid, cut_short };
+enum class Verdict { active_high_rate, active_low_rate, sid, untransmitted, invalid, cut_short, lost };
 
 struct FrameInfo {
   Verdict verdict = Verdict::cut_short;
@@ -26,7 +27,7 @@ struct FrameInfo {
 };
 
 struct Summary {
-  std::array<std::size_t, 6> counts{};  // by Verdict
+  std::array<std::size_t, 7> counts{};  // by Verdict
   std::size_t coded_bytes = 0;          // sum of FrameInfo::bytes
   std::size_t largest_frame = 0;
   std::vector<FrameInfo> frames;
@@ -49,9 +50,13 @@ Summary summarise(const FrameStream& stream) {
   for (std::size_t i = 0; i < stream.frames.size(); ++i) {
     FrameInfo f;
     const auto bytes = stream.frame(i);
-    f.unpacked = unpack_frame(bytes);
-    f.verdict = verdict_of(f.unpacked);
-    f.bytes = std::min(bytes.size(), frame_bytes(f.unpacked.type));
+    if (stream.frames[i].lost) {
+      f.verdict = Verdict::lost;
+    } else {
+      f.unpacked = unpack_frame(bytes);
+      f.verdict = verdict_of(f.unpacked);
+      f.bytes = std::min(bytes.size(), frame_bytes(f.unpacked.type));
+    }
     ++s.counts[static_cast<std::size_t>(f.verdict)];
     s.coded_bytes += f.bytes;
     s.largest_frame = std::max(s.largest_frame, f.bytes);
@@ -71,7 +76,8 @@ double silence_share(const Summary& s) {
 }
 
 const char* verdict_name(Verdict v) {
-  constexpr std::array<const char*, 6> kNames = {"active", "active", "sid", "untransmitted", "invalid", "cut_short"};
+  constexpr std::array<const char*, 7> kNames = {"active", "active",    "sid", "untransmitted",
+                                                 "invalid", "cut_short", "lost"};
   return kNames[static_cast<std::size_t>(v)];
 }
 
@@ -141,6 +147,7 @@ std::string frame_line(std::size_t index, const FrameInfo& f) {
     case Verdict::untransmitted: kind = "untransmitted"; break;
     case Verdict::invalid: kind = "invalid"; break;
     case Verdict::cut_short: kind = "cut short"; break;
+    case Verdict::lost: kind = "lost"; break;
   }
   std::snprintf(head, sizeof head, "%6zu  %-13s %2zu", index, kind, f.bytes);
   std::string line = head;
@@ -165,6 +172,26 @@ std::string frame_line(std::size_t index, const FrameInfo& f) {
   return line;
 }
 
+// The frame counts as a JSON object; `damage`: the kind of damage the source can have besides invalid
+// frames (cut_short for a file, lost for an RTP stream).
+std::string frame_counts_json(const Summary& s, Verdict damage) {
+  return "{\"total\": " + std::to_string(s.frames.size()) +
+         ", \"active_6_3\": " + std::to_string(count(s, Verdict::active_high_rate)) +
+         ", \"active_5_3\": " + std::to_string(count(s, Verdict::active_low_rate)) +
+         ", \"sid\": " + std::to_string(count(s, Verdict::sid)) +
+         ", \"untransmitted\": " + std::to_string(count(s, Verdict::untransmitted)) +
+         ", \"invalid\": " + std::to_string(count(s, Verdict::invalid)) + ", \"" + verdict_name(damage) +
+         "\": " + std::to_string(count(s, damage)) + "}";
+}
+
+std::string frame_counts_text(const Summary& s) {
+  char text[256];
+  std::snprintf(text, sizeof text, "%zu active at 6.3 kbit/s, %zu active at 5.3 kbit/s, %zu SID, %zu untransmitted",
+                count(s, Verdict::active_high_rate), count(s, Verdict::active_low_rate), count(s, Verdict::sid),
+                count(s, Verdict::untransmitted));
+  return text;
+}
+
 void print_text(const std::string& name, const FrameStream& stream, const Summary& s, bool frames) {
   std::printf("%s: %s, %zu bytes\n", name.c_str(), stream.layout().c_str(), stream.bytes.size());
   if (frames) {
@@ -172,9 +199,7 @@ void print_text(const std::string& name, const FrameStream& stream, const Summar
     for (std::size_t i = 0; i < s.frames.size(); ++i) std::printf("%s\n", frame_line(i, s.frames[i]).c_str());
   }
   std::printf("duration        %.2f s, %zu frames of 30 ms\n", seconds(s), s.frames.size());
-  std::printf("frames          %zu active at 6.3 kbit/s, %zu active at 5.3 kbit/s, %zu SID, %zu untransmitted\n",
-              count(s, Verdict::active_high_rate), count(s, Verdict::active_low_rate), count(s, Verdict::sid),
-              count(s, Verdict::untransmitted));
+  std::printf("frames          %s\n", frame_counts_text(s).c_str());
   if (count(s, Verdict::invalid) + count(s, Verdict::cut_short) > 0) {
     std::printf("damaged         %zu invalid, %zu cut short\n", count(s, Verdict::invalid),
                 count(s, Verdict::cut_short));
@@ -201,13 +226,7 @@ void print_json(const std::string& name, const FrameStream& stream, const Summar
                 "  \"silence_share\": %.4f,\n",
                 seconds(s), mean_bit_rate(s), peak_bit_rate(s), silence_share(s));
   j += numbers;
-  j += "  \"frames\": {\"total\": " + std::to_string(s.frames.size()) +
-       ", \"active_6_3\": " + std::to_string(count(s, Verdict::active_high_rate)) +
-       ", \"active_5_3\": " + std::to_string(count(s, Verdict::active_low_rate)) +
-       ", \"sid\": " + std::to_string(count(s, Verdict::sid)) +
-       ", \"untransmitted\": " + std::to_string(count(s, Verdict::untransmitted)) +
-       ", \"invalid\": " + std::to_string(count(s, Verdict::invalid)) +
-       ", \"cut_short\": " + std::to_string(count(s, Verdict::cut_short)) + "},\n";
+  j += "  \"frames\": " + frame_counts_json(s, Verdict::cut_short) + ",\n";
   j += "  \"damaged_frames\": [";
   bool first = true;
   for (std::size_t i = 0; i < s.frames.size(); ++i) {
@@ -225,6 +244,80 @@ void print_json(const std::string& name, const FrameStream& stream, const Summar
   std::fputs(j.c_str(), stdout);
 }
 
+std::vector<const RtpStream*> chosen_streams(const CaptureStreams& capture, const CaptureOptions& options) {
+  std::vector<const RtpStream*> chosen;
+  for (const RtpStream& s : capture.streams) {
+    if (!options.ssrc || s.ssrc == *options.ssrc) chosen.push_back(&s);
+  }
+  return chosen;
+}
+
+void print_capture_text(const std::string& name, const CaptureStreams& c, const std::vector<const RtpStream*>& streams,
+                        bool frames) {
+  std::printf("%s: %s capture of %s frames, %zu records\n", name.c_str(), c.scan.file_format.c_str(),
+              c.scan.link_type.c_str(), c.scan.records);
+  const std::string skipped = describe_skipped(c.scan);
+  if (!skipped.empty()) std::printf("skipped         %s\n", skipped.c_str());
+  std::printf("UDP             %zu datagrams, %zu RTP packets of payload type %d\n", c.udp_datagrams, c.rtp_packets,
+              c.payload_type);
+  for (const auto& [type, n] : c.other_payload_types) {
+    std::printf("other RTP       %zu packets of payload type %d\n", n, type);
+  }
+  if (!c.scan.ended_early.empty()) std::printf("breaks off      %s\n", c.scan.ended_early.c_str());
+  if (streams.empty()) std::printf("no RTP stream of payload type %d\n", c.payload_type);
+  for (const RtpStream* r : streams) {
+    const Summary s = summarise(r->frames);
+    std::printf("\nstream          SSRC %s, %s -> %s\n", hex_ssrc(r->ssrc).c_str(), r->source.c_str(),
+                r->destination.c_str());
+    if (frames) {
+      std::printf("%6s  %-13s %5s\n", "frame", "kind", "bytes");
+      for (std::size_t i = 0; i < s.frames.size(); ++i) std::printf("%s\n", frame_line(i, s.frames[i]).c_str());
+    }
+    std::printf("packets         %zu received, %zu lost, %zu duplicated, %zu reordered, %zu damaged\n", r->packets,
+                r->lost, r->duplicates, r->reordered, r->damaged);
+    if (r->timestamp_jumps > 0) std::printf("timestamps      %zu jumps\n", r->timestamp_jumps);
+    std::printf("jitter          %.2f ms\n", r->jitter * 1000.0);
+    std::printf("duration        %.2f s, %zu frames of 30 ms\n", seconds(s), s.frames.size());
+    std::printf("frames          %s\n", frame_counts_text(s).c_str());
+    std::printf("concealed       %zu lost, %zu invalid\n", count(s, Verdict::lost), count(s, Verdict::invalid));
+  }
+}
+
+void print_capture_json(const std::string& name, const CaptureStreams& c, const std::vector<const RtpStream*>& streams,
+                        bool frames) {
+  std::string j = "{\n  \"file\": " + json_string(name) + ",\n";
+  j += "  \"capture\": {\"format\": " + json_string(c.scan.file_format) + ", \"link_type\": " +
+       json_string(c.scan.link_type) + ", \"records\": " + std::to_string(c.scan.records) +
+       ", \"skipped\": {\"not_udp\": " + std::to_string(c.scan.not_udp) +
+       ", \"fragments\": " + std::to_string(c.scan.fragments) + ", \"cut_short\": " + std::to_string(c.scan.cut_short) +
+       "}, \"udp_datagrams\": " + std::to_string(c.udp_datagrams) + ", \"other_udp\": " + std::to_string(c.other_udp) +
+       ", \"ended_early\": " + (c.scan.ended_early.empty() ? std::string("null") : json_string(c.scan.ended_early)) +
+       "},\n";
+  j += "  \"payload_type\": " + std::to_string(c.payload_type) + ",\n  \"streams\": [";
+  for (std::size_t k = 0; k < streams.size(); ++k) {
+    const RtpStream& r = *streams[k];
+    const Summary s = summarise(r.frames);
+    char numbers[128];
+    std::snprintf(numbers, sizeof numbers, "\"jitter_ms\": %.3f, \"duration_seconds\": %.3f", r.jitter * 1000.0,
+                  seconds(s));
+    j += std::string(k ? "," : "") + "\n    {\"ssrc\": " + std::to_string(r.ssrc) + ", \"ssrc_hex\": \"" +
+         hex_ssrc(r.ssrc) + "\", \"source\": " + json_string(r.source) +
+         ", \"destination\": " + json_string(r.destination) + ", \"packets\": " + std::to_string(r.packets) +
+         ", \"lost\": " + std::to_string(r.lost) + ", \"duplicated\": " + std::to_string(r.duplicates) +
+         ", \"reordered\": " + std::to_string(r.reordered) + ", \"damaged\": " + std::to_string(r.damaged) +
+         ", \"timestamp_jumps\": " + std::to_string(r.timestamp_jumps) + ", " + numbers +
+         ",\n     \"frames\": " + frame_counts_json(s, Verdict::lost);
+    if (frames) {
+      j += ",\n     \"frame_list\": [";
+      for (std::size_t i = 0; i < s.frames.size(); ++i) j += (i ? ",\n       " : "\n       ") + frame_json(i, s.frames[i]);
+      j += "\n     ]";
+    }
+    j += "}";
+  }
+  j += "\n  ]\n}\n";
+  std::fputs(j.c_str(), stdout);
+}
+
 class InfoCommand : public Command {
  public:
   explicit InfoCommand(CLI::App& cmd) {
@@ -234,19 +327,32 @@ class InfoCommand : public Command {
         ->check(CLI::IsMember({"auto", "packed", "records"}).description(""))
         ->default_str("auto")
         ->type_name("auto|packed|records");
-    cmd.add_option("IN", input_, "A file of coded frames (\"-\": standard input)")->required();
+    add_capture_options(cmd, capture_);
+    cmd.add_option("IN", input_, "A file of coded frames or a packet capture (\"-\": standard input)")->required();
   }
 
   int run(const GlobalOptions& global) override {
     Console console(global.quiet);
     const std::string name = display_name(input_);
     try {
-      const FrameStream stream = read_frame_stream(input_, parse_stream_format(format_));
-      const Summary summary = summarise(stream);
-      if (json_) {
-        print_json(name, stream, summary, frames_);
+      const StreamFormat format = parse_stream_format(format_);
+      std::vector<std::uint8_t> bytes = read_whole(input_, name);
+      if (format == StreamFormat::automatic && is_capture(bytes)) {
+        const CaptureStreams capture = rtp_streams(read_capture(bytes, name), capture_.payload_type);
+        const std::vector<const RtpStream*> streams = chosen_streams(capture, capture_);
+        if (json_) {
+          print_capture_json(name, capture, streams, frames_);
+        } else {
+          print_capture_text(name, capture, streams, frames_);
+        }
       } else {
-        print_text(name, stream, summary, frames_);
+        const FrameStream stream = split_frame_stream(std::move(bytes), format, name);
+        const Summary summary = summarise(stream);
+        if (json_) {
+          print_json(name, stream, summary, frames_);
+        } else {
+          print_text(name, stream, summary, frames_);
+        }
       }
       if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         console.error("standard output: cannot write the report");
@@ -263,13 +369,15 @@ class InfoCommand : public Command {
   bool frames_ = false;
   bool json_ = false;
   std::string format_ = "auto";
+  CaptureOptions capture_;
   std::string input_;
 };
 
 }  // namespace
 
 CommandEntry add_info_command(CLI::App& app) {
-  return add_command<InfoCommand>(app, "info", "Show what a file of frames holds: duration, frame kinds, bit rate");
+  return add_command<InfoCommand>(
+      app, "info", "Show what a file of frames or a capture's RTP streams hold: duration, frame kinds, bit rate, losses");
 }
 
 }  // namespace g7231::app
