@@ -23,7 +23,12 @@ void fetch_lagged_excitation(std::span<std::int16_t, kLaggedExcitationSamples> b
   const auto l = static_cast<std::size_t>(lag);
   buf[0] = history[now - 2 - l];
   buf[1] = history[now - 1 - l];
-  // The last l samples repeated (i % l), the index wrapping back by l instead of a division per sample.
+  // The last l samples repeated (i % l): one copy when they do not repeat within the buffer, else the
+  // index wrapping back by l instead of a division per sample.
+  if (l >= kLaggedExcitationSamples - 2) {
+    std::copy_n(history.begin() + static_cast<std::ptrdiff_t>(now - l), kLaggedExcitationSamples - 2, buf.begin() + 2);
+    return;
+  }
   for (std::size_t i = 0, j = 0; i < kLaggedExcitationSamples - 2; ++i) {
     buf[2 + i] = history[now - l + j];
     if (++j == l) j = 0;

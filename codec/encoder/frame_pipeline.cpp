@@ -131,7 +131,7 @@ void encode_frame_pipeline(G7231Encoder& enc, std::span<std::int16_t, kFrameSamp
   FrameKind kind = detect_voice_activity(frame, enc.vad, enc.sine_detector, enc.vad_enabled != 0) == 1
                        ? FrameKind::active
                        : FrameKind::untransmitted;
-  params.lsp_index = quantise_lsp(*enc.tables, w.lsp, enc.prev_lsp);
+  params.lsp_index = quantise_lsp(*enc.tables, w.lsp, enc.prev_lsp, *enc.kernels);
 
   // From here on the frame lags the input by one subframe.
   shift_analysis_history(enc.analysis_history, frame);
