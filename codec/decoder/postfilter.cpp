@@ -93,10 +93,17 @@ std::array<std::int32_t, N> filter_start(std::span<const std::int16_t, N> x) {
 std::int16_t headroom_shift(std::initializer_list<std::span<const std::int16_t>> blocks) {
   std::int16_t largest = 0;
   if constexpr (kExactFastPaths) {
-    // abs16 is |v| but for -32768, whose 32768 it holds at 32767.
-    std::int32_t m = 0;
-    for (const auto block : blocks) m = std::max(m, largest_magnitude(block));
-    largest = static_cast<std::int16_t>(std::min<std::int32_t>(m, kMax16));
+    // abs16 is |v| but for -32768, whose 32768 it holds at 32767. The extremes are taken in 16 bits,
+    // which vectorises.
+    std::int16_t high = 0;
+    std::int16_t low = 0;
+    for (const auto block : blocks) {
+      for (const std::int16_t v : block) {
+        high = std::max(high, v);
+        low = std::min(low, v);
+      }
+    }
+    largest = static_cast<std::int16_t>(std::min(std::max(std::int32_t{high}, -std::int32_t{low}), std::int32_t{kMax16}));
   } else {
     for (const auto block : blocks) {
       for (const std::int16_t v : block) largest = std::max(largest, abs16(v));
@@ -187,7 +194,12 @@ void postfilter_subframe(PostfilterState& state, std::span<const std::int16_t, k
                          std::span<std::int16_t, kSubframeSamples> out) {
   const FormantFilter f = formant_filter(a);
   Subframe x;
-  for (std::size_t n = 0; n < kSubframeSamples; ++n) x[n] = mult16_round(speech[n], kHeadroomScale);
+  for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+    // A positive scale: mult16_round cannot saturate and is the plain rounded product.
+    static_assert(kHeadroomScale > 0);
+    x[n] = kExactFastPaths ? static_cast<std::int16_t>((std::int32_t{speech[n]} * kHeadroomScale + 0x4000) >> 15)
+                           : mult16_round(speech[n], kHeadroomScale);
+  }
 
   // Formant residual, appended to its history: residual[kHistorySamples + n] is sample n of this subframe.
   std::array<std::int16_t, kHistorySamples + kSubframeSamples> residual;
@@ -224,7 +236,15 @@ void postfilter_subframe(PostfilterState& state, std::span<const std::int16_t, k
   all_pole_block(filter_start(std::span<const std::int16_t, kSubframeSamples>(enhanced)), f.den, state.synthesis_mem, v);
   Subframe y;
   y[0] = sub16(v[0], mult16_round(mu, state.tilt_mem));
-  for (std::size_t n = 1; n < kSubframeSamples; ++n) y[n] = sub16(v[n], mult16_round(mu, v[n - 1]));
+  if (kExactFastPaths && mu >= 0) {
+    // mu >= 0: mult16_round cannot saturate; sub16 is the clamped difference.
+    for (std::size_t n = 1; n < kSubframeSamples; ++n) {
+      const std::int32_t d = v[n] - ((std::int32_t{mu} * v[n - 1] + 0x4000) >> 15);
+      y[n] = static_cast<std::int16_t>(std::clamp(d, std::int32_t{kMin16}, std::int32_t{kMax16}));
+    }
+  } else {
+    for (std::size_t n = 1; n < kSubframeSamples; ++n) y[n] = sub16(v[n], mult16_round(mu, v[n - 1]));
+  }
   state.tilt_mem = v[kSubframeSamples - 1];
 
   // Gain control towards the power of the unfiltered speech, and the headroom given back.
