@@ -227,18 +227,19 @@ TEST_P(Kernels, MpmlqPlacementAndMerit) {
 
 TEST_P(Kernels, LspBandSearch) {
   for (int trial = 0; trial < 2000; ++trial) {
-    // Codebook values small enough for the plain scores, row 0 zero; some trials from a few values, so
-    // that equal scores meet and the first row must win.
+    // Codebook and target values within the bound the search checks (every score's sums within 32 bits),
+    // row 0 zero; some trials from a few values, so that equal scores meet and the first row must win.
     const std::size_t width = 3 + trial % 2;
     const bool ties = trial % 3 == 0;
+    std::uniform_int_distribution<int> within(-4000, 4000);
     std::vector<std::int16_t> book(256 * width);
     for (std::size_t i = width; i < book.size(); ++i) {
-      book[i] = ties ? static_cast<std::int16_t>(static_cast<int>(rng() % 3) - 1) : value(4000);
+      book[i] = static_cast<std::int16_t>(ties ? static_cast<int>(rng() % 3) - 1 : within(rng));
     }
     std::array<std::int32_t, 4> tw;
     std::array<std::int32_t, 4> ww;
     for (std::size_t j = 0; j < width; ++j) {
-      tw[j] = value(4000);
+      tw[j] = within(rng);
       ww[j] = static_cast<std::int32_t>(rng() % 32768);
     }
     ASSERT_EQ(scalar().lsp_band_search(book.data(), width, tw.data(), ww.data()),
