@@ -23,7 +23,16 @@ void fetch_lagged_excitation(std::span<std::int16_t, kLaggedExcitationSamples> b
   const auto l = static_cast<std::size_t>(lag);
   buf[0] = history[now - 2 - l];
   buf[1] = history[now - 1 - l];
-  for (std::size_t i = 0; i < kLaggedExcitationSamples - 2; ++i) buf[2 + i] = history[now - l + i % l];
+  // The last l samples repeated (i % l): one copy when they do not repeat within the buffer, else the
+  // index wrapping back by l instead of a division per sample.
+  if (l >= kLaggedExcitationSamples - 2) {
+    std::copy_n(history.begin() + static_cast<std::ptrdiff_t>(now - l), kLaggedExcitationSamples - 2, buf.begin() + 2);
+    return;
+  }
+  for (std::size_t i = 0, j = 0; i < kLaggedExcitationSamples - 2; ++i) {
+    buf[2 + i] = history[now - l + j];
+    if (++j == l) j = 0;
+  }
 }
 
 void decode_adaptive_codebook(const TableSet& tables, std::span<std::int16_t, kSubframeSamples> out,
@@ -58,8 +67,13 @@ void complete_subframe_excitation(const TableSet& tables, std::span<std::int16_t
   decode_adaptive_codebook(tables, pitch, history, lag, lag_delta, gain_index, low_rate);
   std::copy(history.begin() + kSubframeSamples, history.end(), history.begin());
   for (std::size_t j = 0; j < kSubframeSamples; ++j) {
-    // The fixed-codebook part enters at twice its scale.
-    exc[j] = add16(shl16(exc[j], 1), pitch[j]);
+    // The fixed-codebook part enters at twice its scale: shl16 by 1 saturates as a clamp of 2 x does.
+    if constexpr (kExactFastPaths) {
+      const std::int32_t doubled = std::clamp(2 * std::int32_t{exc[j]}, std::int32_t{kMin16}, std::int32_t{kMax16});
+      exc[j] = static_cast<std::int16_t>(std::clamp(doubled + pitch[j], std::int32_t{kMin16}, std::int32_t{kMax16}));
+    } else {
+      exc[j] = add16(shl16(exc[j], 1), pitch[j]);
+    }
     history[kHistorySamples - kSubframeSamples + j] = exc[j];
   }
 }

@@ -82,6 +82,26 @@ struct AcelpChoice {
   std::int16_t grid = 0;
 };
 
+// The MP-MLQ search's pulse placement on one grid: work[i] the correlation at slot i (30 slots, then two
+// of padding), slot_autocorr[kGridSlots - 1 - p + i] the response's autocorrelation between slots i and p
+// (0 for i = p, zeros after the 59 used), slots[0] and amplitudes[0] the first pulse's.
+inline constexpr std::size_t kMpmlqWorkSlots = 32;
+inline constexpr std::size_t kMpmlqAutocorrLine = 64;
+struct MpmlqPlacement {
+  alignas(32) std::array<std::int32_t, kMpmlqWorkSlots> work{};
+  alignas(32) std::array<std::int32_t, kMpmlqAutocorrLine> slot_autocorr{};
+  std::array<std::size_t, kMpmlqMaxPulses> slots{};
+  std::array<std::int16_t, kMpmlqMaxPulses> amplitudes{};
+};
+
+// The MP-MLQ figure of merit's inputs: the filter r after 64 zeros (r_line[64 + k] = r[k], zeros after
+// it), the target padded with zeros and its sum of squares.
+struct MpmlqMeritInput {
+  alignas(32) std::array<std::int16_t, 128> r_line{};
+  alignas(32) PaddedVector target{};
+  std::int64_t target_squares = 0;
+};
+
 struct DspKernels {
   SimdLevel level;
 
@@ -133,6 +153,26 @@ struct DspKernels {
   // fourth-track loop, the search ending when the budget reaches 0. The first best candidate is kept.
   void (*acelp_search)(std::span<const std::int16_t, kAcelpSearchFrame> d, const AcelpCorrMatrix& matrix,
                        std::int16_t thr, std::int16_t& budget, AcelpChoice& choice);
+
+  // Places pulses 1 .. pulses-1 in plain 32-bit arithmetic (the caller has bounded every value the
+  // updates reach within +-(2^31 - 1)): pulse j takes 2 amplitudes[j-1] times the autocorrelation from
+  // slot j-1 off every slot, then goes to the first free slot of the largest |work|, with amplitude
+  // magnitude, or negate16(magnitude) where work is negative. work is left changed.
+  void (*mpmlq_place_pulses)(MpmlqPlacement& p, std::size_t pulses, std::int16_t magnitude);
+
+  // The pulses (positions and amplitudes, any order) filtered through r, each sum plain (the caller has
+  // bounded each within +-(2^31 - 1) / 2): v[n] = clamp(sum amp r[n - pos], -2^28, 2^28 - 1) >> 13 for
+  // n < 60, v[60..63] = 0. Then the merit 2<t, v> - <v, v> as its mac32/sub32 chain gives it, when a
+  // bound shows that the chain cannot saturate (true), else false with merit untouched.
+  // The row of a 256-row LSP codebook (width 3 or 4 values per row, rows stored one after another) with the
+  // largest score 4 sum tw t - 2 sum c t, t = (ww c + 2^14) >> 15 (mult16_round of a weight ww >= 0), the
+  // first of equal ones; row 0 must score 0 (all zeros) so that the winner scores at least 0. Plain 32-bit
+  // sums: the caller has bounded every score's partial sums within the 32-bit range.
+  std::int16_t (*lsp_band_search)(const std::int16_t* book, std::size_t width, const std::int32_t* tw,
+                                  const std::int32_t* ww);
+
+  bool (*mpmlq_merit)(const MpmlqMeritInput& in, const std::size_t* positions, const std::int16_t* amplitudes,
+                      std::size_t pulses, PaddedVector& v, std::int32_t& merit);
 };
 
 // The kernels of a level; an unavailable level gives the scalar kernels, best the best available.

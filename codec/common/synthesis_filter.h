@@ -1,5 +1,5 @@
-// The synthesis filter 1/A(z) that turns a subframe's excitation into speech, and the 10-value filter
-// memories it and the encoder's weighting filters share.
+// The synthesis filter 1/A(z) that turns a subframe's excitation into speech, and the 10-tap recursive and
+// non-recursive filters it and the decoder's postfilter are built from.
 #pragma once
 
 #include <algorithm>
@@ -24,12 +24,17 @@ inline void push_memory(std::span<std::int16_t, kLpcOrder> mem, std::int16_t v) 
   mem[0] = v;
 }
 
-// The synthesis filter's accumulator for one excitation sample: the sample in Q13 of half scale
-// (exc * 2^12) plus the prediction sum 2 a[k] mem[k] from the past outputs, most recent first.
-inline std::int32_t synthesis_accumulator(std::int16_t exc, std::span<const std::int16_t, kLpcOrder> a,
-                                          std::span<const std::int16_t, kLpcOrder> mem) {
-  return mac_memory(fx::shr32(fx::deposit_high(exc), 3), a, mem);
-}
+// The all-pole filter over a block of at most a subframe: out[n] = round32_to16(shl32(acc, 2)) with acc
+// start[n] plus 2 c[k] y(n-1-k) over k = 0..9, one mac32 at a time, y the filter's earlier outputs; mem,
+// the last 10 outputs, most recent first, runs on.
+void all_pole_block(std::span<const std::int32_t> start, std::span<const std::int16_t, kLpcOrder> c,
+                    std::span<std::int16_t, kLpcOrder> mem, std::span<std::int16_t> out);
+
+// The all-zero filter over a block of at most a subframe: out[n] = round32_to16(shl32(acc, 2)) with acc
+// mult32_16x16(x[n], 2^13) less 2 c[k] x(n-1-k) over k = 0..9, one msu32 at a time; mem, the last 10
+// inputs, most recent first, runs on.
+void all_zero_block(std::span<const std::int16_t> x, std::span<const std::int16_t, kLpcOrder> c,
+                    std::span<std::int16_t, kLpcOrder> mem, std::span<std::int16_t> out);
 
 // Runs a subframe's excitation through 1/A(z) in place: exc becomes the reconstructed speech (the filter
 // output doubled, saturating) and mem, the last 10 outputs, most recent first, runs on.

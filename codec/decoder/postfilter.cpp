@@ -8,6 +8,7 @@
 #include "codec/common/comfort_noise_excitation.h"
 #include "codec/common/synthesis_filter.h"
 #include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
 
 namespace g7231 {
 namespace {
@@ -79,38 +80,48 @@ FormantFilter formant_filter(std::span<const std::int16_t, kLpcOrder> a) {
   return f;
 }
 
-// x - sum num_i x(n-1-i), in the Q13 scale of the coefficients.
-std::int16_t residual_sample(std::int16_t x, std::span<const std::int16_t, kLpcOrder> num,
-                             std::span<std::int16_t, kLpcOrder> mem) {
-  std::int32_t acc = mult32_16x16(x, 0x2000);
-  for (std::size_t k = 0; k < kLpcOrder; ++k) acc = msu32(acc, num[k], mem[k]);
-  push_memory(mem, x);
-  return round32_to16(shl32(acc, 2));
-}
-
-// x + sum den_i y(n-1-i).
-std::int16_t synthesis_sample(std::int16_t x, std::span<const std::int16_t, kLpcOrder> den,
-                              std::span<std::int16_t, kLpcOrder> mem) {
-  const std::int32_t acc = mac_memory(mult32_16x16(x, 0x2000), den, mem);
-  const std::int16_t y = round32_to16(shl32(acc, 2));
-  push_memory(mem, y);
-  return y;
+// The synthesis filter's start for each sample: x in Q13 of half scale (mult32_16x16(x, 2^13), exact).
+template <std::size_t N>
+std::array<std::int32_t, N> filter_start(std::span<const std::int16_t, N> x) {
+  std::array<std::int32_t, N> start;
+  for (std::size_t n = 0; n < N; ++n) start[n] = mult32_16x16(x[n], 0x2000);
+  return start;
 }
 
 // The right shift that brings every sample of the blocks within 4095, so that sums of up to 64 products
 // (mac32) cannot saturate.
 std::int16_t headroom_shift(std::initializer_list<std::span<const std::int16_t>> blocks) {
   std::int16_t largest = 0;
-  for (const auto block : blocks) {
-    for (const std::int16_t v : block) largest = std::max(largest, abs16(v));
+  if constexpr (kExactFastPaths) {
+    // abs16 is |v| but for -32768, whose 32768 it holds at 32767. The extremes are taken in 16 bits,
+    // which vectorises.
+    std::int16_t high = 0;
+    std::int16_t low = 0;
+    for (const auto block : blocks) {
+      for (const std::int16_t v : block) {
+        high = std::max(high, v);
+        low = std::min(low, v);
+      }
+    }
+    largest = static_cast<std::int16_t>(std::min(std::max(std::int32_t{high}, -std::int32_t{low}), std::int32_t{kMax16}));
+  } else {
+    for (const auto block : blocks) {
+      for (const std::int16_t v : block) largest = std::max(largest, abs16(v));
+    }
   }
   std::int16_t shift = 0;
   while (shr16(largest, shift) > 4095) ++shift;
   return shift;
 }
 
+// The mac32 chain of x y over the blocks shifted right by their headroom_shift: the shifted values lie
+// within 4095, and 64 doubled products of 4095^2 stay below 2^31 - 1, so the plain sum is the chain's.
 std::int32_t scaled_dot(std::span<const std::int16_t> x, std::span<const std::int16_t> y, std::int16_t shift) {
   std::int32_t acc = 0;
+  if constexpr (kExactFastPaths) {
+    for (std::size_t n = 0; n < x.size(); ++n) acc += (std::int32_t{x[n]} >> shift) * (std::int32_t{y[n]} >> shift);
+    return 2 * acc;
+  }
   for (std::size_t n = 0; n < x.size(); ++n) acc = mac32(acc, shr16(x[n], shift), shr16(y[n], shift));
   return acc;
 }
@@ -139,10 +150,9 @@ std::int16_t response_lean(const FormantFilter& f) {
   std::array<std::int16_t, kResponseSamples> h{};
   std::array<std::int16_t, kLpcOrder> fir{};
   std::array<std::int16_t, kLpcOrder> iir{};
-  for (std::size_t n = 0; n < kResponseSamples; ++n) {
-    const std::int16_t x = n == 0 ? std::int16_t{1024} : std::int16_t{0};  // far below full scale at every tap
-    h[n] = synthesis_sample(residual_sample(x, f.num, fir), f.den, iir);
-  }
+  h[0] = 1024;  // far below full scale at every tap
+  all_zero_block(h, f.num, fir, h);
+  all_pole_block(filter_start(std::span<const std::int16_t, kResponseSamples>(h)), f.den, iir, h);
   const std::int16_t shift = headroom_shift({h});
   const std::int32_t r0 = scaled_dot(h, h, shift);
   const std::int32_t r1 = scaled_dot(std::span(h).first<kResponseSamples - 1>(), std::span(h).subspan<1>(), shift);
@@ -184,16 +194,19 @@ void postfilter_subframe(PostfilterState& state, std::span<const std::int16_t, k
                          std::span<std::int16_t, kSubframeSamples> out) {
   const FormantFilter f = formant_filter(a);
   Subframe x;
-  for (std::size_t n = 0; n < kSubframeSamples; ++n) x[n] = mult16_round(speech[n], kHeadroomScale);
+  for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+    // A positive scale: mult16_round cannot saturate and is the plain rounded product.
+    static_assert(kHeadroomScale > 0);
+    x[n] = kExactFastPaths ? static_cast<std::int16_t>((std::int32_t{speech[n]} * kHeadroomScale + 0x4000) >> 15)
+                           : mult16_round(speech[n], kHeadroomScale);
+  }
 
   // Formant residual, appended to its history: residual[kHistorySamples + n] is sample n of this subframe.
   std::array<std::int16_t, kHistorySamples + kSubframeSamples> residual;
   std::ranges::copy(state.residual_history, residual.begin());
-  for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-    residual[kHistorySamples + n] = residual_sample(x[n], f.num, state.residual_fir_mem);
-  }
-  std::copy(residual.end() - kHistorySamples, residual.end(), state.residual_history.begin());
   const auto current = std::span(residual).subspan<kHistorySamples, kSubframeSamples>();
+  all_zero_block(x, f.num, state.residual_fir_mem, current);
+  std::copy(residual.end() - kHistorySamples, residual.end(), state.residual_history.begin());
 
   // Pitch postfilter on the residual, normalised by 1 + w.
   Subframe enhanced;
@@ -205,23 +218,54 @@ void postfilter_subframe(PostfilterState& state, std::span<const std::int16_t, k
       const std::int16_t b0 = div16(16384, add16(16384, shr16(w, 1)));  // 1 / (1 + w)
       const std::int16_t b1 = mult16(w, b0);
       for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-        enhanced[n] = round32_to16(mac32(mult32_16x16(current[n], b0), lagged[n], b1));
+        if constexpr (kExactFastPaths) {
+          // b0 > 0 and b1 >= 0: neither product saturates; the sum's saturation and the rounding's both
+          // land where saturate16 of the rounded 64-bit sum does.
+          const std::int64_t sum = 2 * (std::int64_t{current[n]} * b0 + std::int64_t{lagged[n]} * b1);
+          enhanced[n] = saturate16(static_cast<std::int32_t>((sum + 0x8000) >> 16));
+        } else {
+          enhanced[n] = round32_to16(mac32(mult32_16x16(current[n], b0), lagged[n], b1));
+        }
       }
     }
   }
 
   // Formant synthesis, then the tilt compensation.
   const std::int16_t mu = mult16(response_lean(f), kTiltQ15);
+  Subframe v;
+  all_pole_block(filter_start(std::span<const std::int16_t, kSubframeSamples>(enhanced)), f.den, state.synthesis_mem, v);
   Subframe y;
-  for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-    const std::int16_t v = synthesis_sample(enhanced[n], f.den, state.synthesis_mem);
-    y[n] = sub16(v, mult16_round(mu, state.tilt_mem));
-    state.tilt_mem = v;
+  y[0] = sub16(v[0], mult16_round(mu, state.tilt_mem));
+  if (kExactFastPaths && mu >= 0) {
+    // mu >= 0: mult16_round cannot saturate; sub16 is the clamped difference.
+    for (std::size_t n = 1; n < kSubframeSamples; ++n) {
+      const std::int32_t d = v[n] - ((std::int32_t{mu} * v[n - 1] + 0x4000) >> 15);
+      y[n] = static_cast<std::int16_t>(std::clamp(d, std::int32_t{kMin16}, std::int32_t{kMax16}));
+    }
+  } else {
+    for (std::size_t n = 1; n < kSubframeSamples; ++n) y[n] = sub16(v[n], mult16_round(mu, v[n - 1]));
   }
+  state.tilt_mem = v[kSubframeSamples - 1];
 
   // Gain control towards the power of the unfiltered speech, and the headroom given back.
   const std::int16_t shift = headroom_shift({x, y});
   const std::int16_t target = gain_target(scaled_dot(x, x, shift), scaled_dot(y, y, shift));
+  // With the gain within [0, 32000] and the target within [0, kMaxGain], the smoothing step cannot
+  // saturate and keeps the gain within [0, 32000]: round(0.9 g) + round(0.1 t) <= 28800 + 1639.
+  static_assert(kMaxGain <= 16384);
+  if (kExactFastPaths && state.gain >= 0 && state.gain <= 32000 && target >= 0 && target <= kMaxGain) {
+    const std::int32_t follow = (std::int32_t{target} * kGainFollowQ15 + 0x4000) >> 15;
+    std::int32_t gain = state.gain;
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+      gain = ((gain * kGainKeepQ15 + 0x4000) >> 15) + follow;
+      // round32_to16(shl32(2 y g, 4)): the shift's saturation and the rounding's land where saturate16 of
+      // the rounded 64-bit value does.
+      const std::int64_t scaled = std::int64_t{y[n]} * gain * (2 << (3 + kHeadroomBits));
+      out[n] = saturate16(static_cast<std::int32_t>((scaled + 0x8000) >> 16));
+    }
+    state.gain = static_cast<std::int16_t>(gain);
+    return;
+  }
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {
     state.gain = add16(mult16_round(state.gain, kGainKeepQ15), mult16_round(target, kGainFollowQ15));
     out[n] = round32_to16(shl32(mult32_16x16(y[n], state.gain), static_cast<std::int16_t>(3 + kHeadroomBits)));

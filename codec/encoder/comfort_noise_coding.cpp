@@ -77,7 +77,7 @@ void encode_inactive_frame(G7231Encoder& enc, std::span<std::int16_t, kFrameSamp
     cng.sid_filter_acf_shift = sid.shift;
 
     lpc_to_lsp(cng.sid_lsp, cng.sid_lpc, enc.prev_lsp);
-    params.lsp_index = quantise_lsp(*enc.tables, cng.sid_lsp, enc.prev_lsp);
+    params.lsp_index = quantise_lsp(*enc.tables, cng.sid_lsp, enc.prev_lsp, *enc.kernels);
     dequantise_lsp(*enc.tables, cng.sid_lsp, enc.prev_lsp, params.lsp_index, 0);
 
     params.sub[0].fcb_gain_index = q;

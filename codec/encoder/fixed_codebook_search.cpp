@@ -34,7 +34,7 @@ void search_fixed_codebook(std::span<std::int16_t, kSubframeSamples> vector, std
     encode_acelp(vector, h, enc, params, s);
   } else {
     mpmlq_encode_subframe(vector, h, params.sub[s], static_cast<std::size_t>(kMpmlqPulseCount[s]),
-                          params.olp_lag[s / 2]);
+                          params.olp_lag[s / 2], *enc.kernels);
   }
 }
 

@@ -68,7 +68,8 @@ void encode_active_path(G7231Encoder& enc, std::span<std::int16_t, kFrameSamples
   // Shaping parameters come from the normalised buffer; the filter runs on the unscaled weighted speech.
   std::array<HarmonicWeighting, kSubframes> shaping;
   for (std::size_t i = 0; i < kSubframes; ++i) {
-    shaping[i] = estimate_harmonic_weighting(w.pitch, kHistorySamples + kSubframeSamples * i, params.olp_lag[i / 2]);
+    shaping[i] = estimate_harmonic_weighting(w.pitch, kHistorySamples + kSubframeSamples * i, params.olp_lag[i / 2],
+                                             *enc.kernels);
   }
   build_pitch_buffer(w.pitch, enc.weighted_history, frame);
   std::copy(w.pitch.end() - kHistorySamples, w.pitch.end(), enc.weighted_history.begin());
@@ -126,12 +127,12 @@ void encode_frame_pipeline(G7231Encoder& enc, std::span<std::int16_t, kFrameSamp
 
   // Analysis of the undelayed frame.
   remove_dc(frame, enc.hpf_prev_input, enc.hpf_prev_output, enc.highpass_enabled != 0);
-  analyse_lpc(w.lpc, enc.analysis_history, frame, enc.sine_detector, enc.cng);
+  analyse_lpc(w.lpc, enc.analysis_history, frame, enc.sine_detector, enc.cng, *enc.kernels);
   lpc_to_lsp(w.lsp, lpc_set(w.lpc, kSubframes - 1), enc.prev_lsp);
   FrameKind kind = detect_voice_activity(frame, enc.vad, enc.sine_detector, enc.vad_enabled != 0) == 1
                        ? FrameKind::active
                        : FrameKind::untransmitted;
-  params.lsp_index = quantise_lsp(*enc.tables, w.lsp, enc.prev_lsp);
+  params.lsp_index = quantise_lsp(*enc.tables, w.lsp, enc.prev_lsp, *enc.kernels);
 
   // From here on the frame lags the input by one subframe.
   shift_analysis_history(enc.analysis_history, frame);

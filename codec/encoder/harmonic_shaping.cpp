@@ -18,17 +18,34 @@ constexpr std::size_t kCandidates = 2 * kSearchHalfWidth + 1;
 }  // namespace
 
 HarmonicWeighting estimate_harmonic_weighting(std::span<const std::int16_t, kPitchBufferLength> buf,
-                                              std::size_t pos, std::int16_t olp) {
+                                              std::size_t pos, std::int16_t olp, const DspKernels& kernels) {
   // v[0]: subframe energy; v[2i+1], v[2i+2]: energy of and correlation with candidate i's segment.
   std::array<std::int32_t, 2 * kCandidates + 1> v{};
   const auto subframe = buf.subspan(pos, kSubframeSamples);
   const std::int64_t subframe_squares = sum_of_squares(subframe);
   v[0] = mac32_block(subframe, subframe, subframe_squares, subframe_squares);
+  // The candidates' correlations with the subframe all at once (plain sums, used only where
+  // mac32_block's bound holds); the subframe padded with zeros to the kernel's multiple of 8.
+  const std::size_t newest = pos - static_cast<std::size_t>(olp - kSearchHalfWidth);
+  std::array<std::int16_t, kSubframeSamples + 4> padded{};
+  std::ranges::copy(subframe, padded.begin());
+  std::array<std::int32_t, kCandidates> plain{};
+  kernels.lagged_correlations(padded.data(), buf.data() + newest, padded.size(), kCandidates, plain.data());
+  std::int64_t segment_squares = sum_of_squares(buf.subspan(newest, kSubframeSamples));
   for (std::size_t i = 0; i < kCandidates; ++i) {
-    const auto segment = buf.subspan(pos - static_cast<std::size_t>(olp - kSearchHalfWidth) - i, kSubframeSamples);
-    const std::int64_t segment_squares = sum_of_squares(segment);
-    v[2 * i + 1] = mac32_block(segment, segment, segment_squares, segment_squares);
-    v[2 * i + 2] = mac32_block(subframe, segment, subframe_squares, segment_squares);
+    const auto segment = buf.subspan(newest - i, kSubframeSamples);
+    if (i > 0) {
+      // The window one sample earlier: exact integer sums, slid.
+      const std::int32_t leaving = buf[newest - i + kSubframeSamples];
+      segment_squares += std::int32_t{segment[0]} * segment[0] - leaving * leaving;
+    }
+    // mac32_block's plain path gives 2 sum(x^2) and 2 sum(x y) where its bound holds.
+    v[2 * i + 1] = products_within(segment_squares, segment_squares)
+                       ? static_cast<std::int32_t>(2 * segment_squares)
+                       : mac32_block(segment, segment, segment_squares, segment_squares);
+    v[2 * i + 2] = products_within(subframe_squares, segment_squares)
+                       ? 2 * plain[i]
+                       : mac32_block(subframe, segment, subframe_squares, segment_squares);
   }
 
   std::int32_t largest = 0;

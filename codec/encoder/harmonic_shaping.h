@@ -5,6 +5,7 @@
 #include <span>
 
 #include "codec/common/constants.h"
+#include "codec/common/dsp_kernels.h"
 
 namespace g7231 {
 
@@ -15,7 +16,7 @@ struct HarmonicWeighting {
 
 // The shaping lag and gain of the subframe starting at `pos` in the normalised pitch buffer.
 HarmonicWeighting estimate_harmonic_weighting(std::span<const std::int16_t, kPitchBufferLength> buf,
-                                              std::size_t pos, std::int16_t olp);
+                                              std::size_t pos, std::int16_t olp, const DspKernels& kernels = dsp_kernels());
 
 // Writes the shaped subframe starting at `start` into out, from the unnormalised pitch buffer.
 void apply_harmonic_weighting(std::span<std::int16_t, kFrameSamples> out,

@@ -1,6 +1,7 @@
 #include "codec/encoder/input_conditioning.h"
 
 #include <algorithm>
+#include <bit>
 #include <array>
 #include <cstdlib>
 
@@ -44,10 +45,14 @@ static_assert(std::ranges::all_of(kNormFactors, [](std::int16_t f) { return f > 
 std::int16_t normalize_block(std::span<std::int16_t> block) {
   std::int16_t largest = 0;
   if (fx::kExactFastPaths) {
-    // abs16 is |x| except that |-32768| is 32767.
-    std::int32_t m = 0;
-    for (const std::int16_t x : block) m = std::max(m, std::abs(std::int32_t{x}));
-    largest = static_cast<std::int16_t>(std::min(m, std::int32_t{fx::kMax16}));
+    // abs16 is |x| except that |-32768| is 32767. The extremes are taken in 16 bits, which vectorises.
+    std::int16_t high = 0;
+    std::int16_t low = 0;
+    for (const std::int16_t x : block) {
+      high = std::max(high, x);
+      low = std::min(low, x);
+    }
+    largest = static_cast<std::int16_t>(std::min(std::max(std::int32_t{high}, -std::int32_t{low}), std::int32_t{fx::kMax16}));
   } else {
     for (const std::int16_t x : block) {
       const std::int16_t a = abs16(x);
@@ -59,7 +64,15 @@ std::int16_t normalize_block(std::span<std::int16_t> block) {
   // 2 * factor * x / 16 = x * 2^(norm - 3), floored when norm < 3. The factors are positive, so the
   // doubled product never saturates and plain arithmetic gives it.
   if (fx::kExactFastPaths) {
-    for (std::int16_t& x : block) x = static_cast<std::int16_t>((2 * std::int32_t{factor} * x) >> 4);
+    // The factor is 2^norm (norm <= 14 for any block), so the product is a shift: left by norm - 3 within
+    // 16 bits (largest 2^norm <= 32767), or right, floored.
+    static_assert(std::ranges::all_of(std::span(kNormFactors).first(15), [](std::int16_t f) { return std::has_single_bit(static_cast<std::uint16_t>(f)); }));
+    if (norm >= 3) {
+      const auto scale = static_cast<std::int16_t>(1 << (norm - 3));
+      for (std::int16_t& x : block) x = static_cast<std::int16_t>(x * scale);
+    } else {
+      for (std::int16_t& x : block) x = static_cast<std::int16_t>(x >> (3 - norm));
+    }
   } else {
     for (std::int16_t& x : block) x = extract_low(shr32(mult32_16x16(factor, x), 4));
   }

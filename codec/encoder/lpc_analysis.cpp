@@ -41,7 +41,7 @@ constexpr std::int16_t kSilentExponent = 40;             // exponent of an all-z
 
 }  // namespace
 
-BlockAutocorrelation autocorrelate_block(std::span<std::int16_t, kLpcWindowLength> block) {
+BlockAutocorrelation autocorrelate_block(std::span<std::int16_t, kLpcWindowLength> block, const DspKernels& kernels) {
   BlockAutocorrelation out;
   const std::int16_t shift = normalize_block(block);
   // The window is positive, so mult16_round never saturates here and is the plain rounded product.
@@ -72,13 +72,20 @@ BlockAutocorrelation autocorrelate_block(std::span<std::int16_t, kLpcWindowLengt
     return out;
   }
 
+  // Every partial sum of the lagged products is at most the block's sum of squares in magnitude; within
+  // 32 bits (which also rules out two samples of -32768) the plain sums, all lags at once, are exact.
+  const bool plain = kExactFastPaths && squares <= kMax32;
+  std::array<std::int32_t, kAcfLags> lagged{};
+  if (plain) {
+    // The block after zeros (for the lags) and before zeros (to the kernel's multiple of 8).
+    constexpr std::size_t kLead = 16;
+    std::array<std::int16_t, kLead + kBlockSamples + 4> line{};
+    std::ranges::copy(block, line.begin() + kLead);
+    kernels.lagged_correlations(line.data() + kLead, line.data() + kLead, kBlockSamples + 4, kAcfLags, lagged.data());
+  }
   for (std::size_t lag = 1; lag < kAcfLags; ++lag) {
-    // Every partial sum of the lagged products is at most the block's sum of squares in magnitude; within
-    // 32 bits (which also rules out two samples of -32768) the plain sum is exact.
-    if (kExactFastPaths && squares <= kMax32) {
-      std::int32_t plain = 0;
-      for (std::size_t n = lag; n < kBlockSamples; ++n) plain += std::int32_t{block[n]} * block[n - lag];
-      acc = plain;
+    if (plain) {
+      acc = lagged[lag];
     } else {
       acc = 0;
       for (std::size_t n = lag; n < kBlockSamples; ++n) acc = add32(acc, shr32(mult32_16x16(block[n], block[n - lag]), 1));
@@ -104,7 +111,8 @@ std::int16_t settle_sine_detector(std::int16_t detector) {
 
 void analyse_lpc(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out,
                  std::span<const std::int16_t, kAnalysisHistorySamples> history,
-                 std::span<const std::int16_t, kFrameSamples> frame, std::int16_t& sine_detector, CngState& cng) {
+                 std::span<const std::int16_t, kFrameSamples> frame, std::int16_t& sine_detector, CngState& cng,
+                 const DspKernels& kernels) {
   std::array<std::int16_t, kAnalysisHistorySamples + kFrameSamples> seq;
   std::ranges::copy(history, seq.begin());
   std::ranges::copy(frame, seq.begin() + kAnalysisHistorySamples);
@@ -114,7 +122,7 @@ void analyse_lpc(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out,
   for (std::size_t k = 0; k < kSubframes; ++k) {
     std::array<std::int16_t, kBlockSamples> block;
     std::copy_n(seq.begin() + kSubframeSamples * k, kBlockSamples, block.begin());
-    const BlockAutocorrelation acf = autocorrelate_block(block);
+    const BlockAutocorrelation acf = autocorrelate_block(block, kernels);
     std::ranges::copy(acf.r, r.begin() + kAcfLags * k);
     x[k] = acf.exponent;
 

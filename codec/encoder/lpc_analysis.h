@@ -7,6 +7,7 @@
 #include <span>
 
 #include "codec/common/constants.h"
+#include "codec/common/dsp_kernels.h"
 #include "codec/encoder/encoder_state.h"
 #include "codec/tables/lpc_analysis_tables.h"
 
@@ -25,7 +26,8 @@ struct BlockAutocorrelation {
 
 // Normalises and Hamming-windows the block in place, then autocorrelates it with a white-noise correction
 // (lag 0 times 1025/1024) and the binomial lag window.
-BlockAutocorrelation autocorrelate_block(std::span<std::int16_t, kLpcWindowLength> block);
+BlockAutocorrelation autocorrelate_block(std::span<std::int16_t, kLpcWindowLength> block,
+                                         const DspKernels& kernels = dsp_kernels());
 
 // Computes the unquantised LPC set (Q13) of each subframe from the analysis history and the frame, and
 // updates the sinusoid detector and the comfort-noise autocorrelation history. Each subframe's set comes
@@ -33,7 +35,8 @@ BlockAutocorrelation autocorrelate_block(std::span<std::int16_t, kLpcWindowLengt
 // autocorrelated with a white-noise correction and a binomial lag window.
 void analyse_lpc(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out,
                  std::span<const std::int16_t, kAnalysisHistorySamples> history,
-                 std::span<const std::int16_t, kFrameSamples> frame, std::int16_t& sine_detector, CngState& cng);
+                 std::span<const std::int16_t, kFrameSamples> frame, std::int16_t& sine_detector, CngState& cng,
+                 const DspKernels& kernels = dsp_kernels());
 
 // Order-10 Levinson-Durbin recursion. corr holds the autocorrelations of lags 1..10 and energy the lag-0
 // value, on one scale. lpc_out receives the predictor coefficients a_1..a_10 in Q13 (x^(n) = sum a_i x(n-i)).

@@ -30,39 +30,42 @@ std::int16_t estimate_level(std::int32_t strongest, std::int16_t r0) {
 }
 
 // Places the pulses one at a time against the correlation left by those already placed.
-void place_pulses(MpmlqCandidate& cand, const Vector32& err, const Vector& autocorr, std::size_t pulses,
-                  std::int16_t magnitude) {
-  Vector32 work = err;
-  std::array<bool, kSubframeSamples> occupied{};
+void place_pulses(MpmlqCandidate& cand, const Vector32& err, std::int64_t largest_err, const Vector& autocorr,
+                  MpmlqPlacement& placement, std::size_t pulses, std::int16_t magnitude, const DspKernels& kernels) {
   const auto grid = static_cast<std::size_t>(cand.grid);
-
   const auto p0 = static_cast<std::size_t>(cand.positions[0]);
-  cand.amplitudes[0] = work[p0] >= 0 ? magnitude : negate16(magnitude);
-  occupied[p0] = true;
   // Each free position's value moves by at most 2 |magnitude| max|autocorr[d]| (d >= 1: a pulse is never
   // at the position it updates) for each of the pulses - 1 pulses after the first; where all of that stays
   // in the 32-bit range from the largest |err|, the msu32 steps cannot saturate (nor can abs32 meet -2^31)
   // and plain arithmetic gives them.
-  std::int64_t largest_err = 0;
-  for (std::int32_t v : err) largest_err = std::max<std::int64_t>(largest_err, std::abs(std::int64_t{v}));
   const std::int64_t swing = 2 * static_cast<std::int64_t>(pulses - 1) * std::abs(std::int32_t{magnitude}) *
                              largest_magnitude(std::span(autocorr).subspan(1));
-  const bool plain = chain_within(largest_err, swing);
+  if (chain_within(largest_err, swing)) {
+    // The grid's slots side by side. Every slot is updated, taken or not: a taken slot is never read
+    // again, and its updates stay within the same bound; the strongest free slot is the first of the
+    // largest magnitude, as the one-by-one comparison keeps it.
+    placement.work = {};
+    for (std::size_t i = 0; i < kGridSlots; ++i) placement.work[i] = err[grid + 2 * i];
+    placement.slots[0] = (p0 - grid) / 2;
+    placement.amplitudes[0] = err[p0] >= 0 ? magnitude : negate16(magnitude);
+    kernels.mpmlq_place_pulses(placement, pulses, magnitude);
+    for (std::size_t j = 0; j < pulses; ++j) {
+      cand.positions[j] = static_cast<std::int16_t>(grid + 2 * placement.slots[j]);
+      cand.amplitudes[j] = placement.amplitudes[j];
+    }
+    return;
+  }
+
+  Vector32 work = err;
+  std::array<bool, kSubframeSamples> occupied{};
+  cand.amplitudes[0] = work[p0] >= 0 ? magnitude : negate16(magnitude);
+  occupied[p0] = true;
   for (std::size_t j = 1; j < pulses; ++j) {
     std::int32_t strongest = kMpmlqNoCandidate;
     const auto prev = static_cast<std::size_t>(cand.positions[j - 1]);
-    const std::int32_t amp = cand.amplitudes[j - 1];
     for (std::size_t l = grid; l < kSubframeSamples; l += 2) {
       if (occupied[l]) continue;
       const std::size_t distance = l > prev ? l - prev : prev - l;  // positions 0..59: no 16-bit edge cases
-      if (plain) {
-        work[l] -= 2 * amp * autocorr[distance];
-        if (std::abs(work[l]) > strongest) {
-          strongest = std::abs(work[l]);
-          cand.positions[j] = static_cast<std::int16_t>(l);
-        }
-        continue;
-      }
       work[l] = msu32(work[l], cand.amplitudes[j - 1], autocorr[distance]);
       if (abs32(work[l]) > strongest) {
         strongest = abs32(work[l]);
@@ -76,46 +79,29 @@ void place_pulses(MpmlqCandidate& cand, const Vector32& err, const Vector& autoc
 }
 
 // Figure of merit 2<t, v> - <v, v> of the candidate's pulses filtered through r.
-std::int32_t figure_of_merit(const MpmlqCandidate& cand, std::span<const std::int16_t, kSubframeSamples> target,
-                             const Vector& r, std::size_t pulses) {
-  // The pulses in increasing position. The filter sums over every earlier sample of the pulse vector,
-  // but a zero sample adds nothing and cannot saturate, so summing over the pulses alone is the same.
-  std::array<std::pair<std::size_t, std::int16_t>, kMpmlqMaxPulses> placed;
-  for (std::size_t j = 0; j < pulses; ++j) placed[j] = {static_cast<std::size_t>(cand.positions[j]), cand.amplitudes[j]};
-  std::sort(placed.begin(), placed.begin() + static_cast<std::ptrdiff_t>(pulses));
-  Vector v{};
+std::int32_t figure_of_merit(const MpmlqCandidate& cand, const MpmlqMeritInput& in, std::size_t pulses,
+                             const DspKernels& kernels) {
+  const std::span<const std::int16_t, kSubframeSamples> target(in.target.data(), kSubframeSamples);
+  const std::span<const std::int16_t, kSubframeSamples> r(in.r_line.data() + 64, kSubframeSamples);
+  PaddedVector v{};
+  std::int32_t merit = 0;
   const std::int64_t magnitude = std::abs(std::int32_t{cand.amplitudes[0]});  // every pulse has it
   if (chain_within(0, 2 * static_cast<std::int64_t>(pulses) * magnitude * largest_magnitude(r))) {
-    // No partial sum of a sample's chain can saturate: the filtered pulses are plain sums, and
-    // extract_high(shl32(2 acc, 2)) is the top half of 8 acc clipped to 32 bits.
-    Vector32 acc{};
-    for (std::size_t j = 0; j < pulses; ++j) {
-      const std::int32_t amp = placed[j].second;
-      for (std::size_t n = placed[j].first; n < kSubframeSamples; ++n) acc[n] += amp * r[n - placed[j].first];
-    }
-    for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-      v[n] = static_cast<std::int16_t>(std::clamp<std::int64_t>(8 * std::int64_t{acc[n]}, kMin32, kMax32) >> 16);
-    }
+    // No partial sum of a sample's chain can saturate: the filtered pulses are plain sums, in any order.
+    std::array<std::size_t, kMpmlqMaxPulses> positions;
+    for (std::size_t j = 0; j < pulses; ++j) positions[j] = static_cast<std::size_t>(cand.positions[j]);
+    if (kernels.mpmlq_merit(in, positions.data(), cand.amplitudes.data(), pulses, v, merit)) return merit;
   } else {
+    // The pulses in increasing position. The filter sums over every earlier sample of the pulse vector,
+    // but a zero sample adds nothing and cannot saturate, so summing over the pulses alone is the same.
+    std::array<std::pair<std::size_t, std::int16_t>, kMpmlqMaxPulses> placed;
+    for (std::size_t j = 0; j < pulses; ++j) placed[j] = {static_cast<std::size_t>(cand.positions[j]), cand.amplitudes[j]};
+    std::sort(placed.begin(), placed.begin() + static_cast<std::ptrdiff_t>(pulses));
     for (std::size_t n = 0; n < kSubframeSamples; ++n) {
       std::int32_t a = 0;
       for (std::size_t j = 0; j < pulses && placed[j].first <= n; ++j) a = mac32(a, placed[j].second, r[n - placed[j].first]);
       v[n] = extract_high(shl32(a, 2));
     }
-  }
-  // The merit's chain moves by at most sum(2 |t v| + v^2); where that fits in 32 bits (and no v is -32768,
-  // whose saturated square would differ) the plain sum is its value.
-  std::int64_t swing = 0;
-  bool full_scale = false;
-  for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-    const std::int64_t vn = v[n];
-    swing += 2 * std::abs(std::int64_t{target[n]} * vn) + vn * vn;
-    full_scale |= v[n] == kMin16;
-  }
-  if (!full_scale && chain_within(0, swing)) {
-    std::int64_t e = 0;
-    for (std::size_t n = 0; n < kSubframeSamples; ++n) e += 2 * std::int64_t{target[n]} * v[n] - std::int64_t{v[n]} * v[n];
-    return static_cast<std::int32_t>(e);
   }
   std::int32_t e = 0;
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {
@@ -137,7 +123,8 @@ MpmlqCandidate mpmlq_initial_candidate(std::size_t pulses) {
 }
 
 void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubframeSamples> target,
-                       std::span<const std::int16_t, kSubframeSamples> h, std::size_t pulses, std::int16_t period) {
+                       std::span<const std::int16_t, kSubframeSamples> h, std::size_t pulses, std::int16_t period,
+                       const DspKernels& kernels) {
   MpmlqCandidate cand;
   Vector r;
   if (period < kShortLagLimit) {
@@ -154,19 +141,48 @@ void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubf
   const std::int64_t q_squares = sum_of_squares(q);
   const std::int64_t r_squares = sum_of_squares(r);
   const std::int64_t target_squares = sum_of_squares(target);
-  std::int32_t a = mac32_block(q, q, q_squares, q_squares);
+  MpmlqMeritInput merit_input;
+  std::ranges::copy(r, merit_input.r_line.begin() + 64);
+  std::ranges::copy(target, merit_input.target.begin());
+  merit_input.target_squares = target_squares;
+  // Every lag's correlation at once where mac32_block's Cauchy-Schwarz bound holds for the whole vectors
+  // (it then holds for the parts of them each lag sums): the lagged-correlation kernel's plain sums, doubled.
+  Vector32 q_lagged{};
+  const bool q_plain = products_within(q_squares, q_squares);
+  if (q_plain) {
+    std::array<std::int16_t, 128> q_line{};
+    std::ranges::copy(q, q_line.begin() + 64);
+    kernels.lagged_correlations(q_line.data() + 64, q_line.data() + 64, 64, kSubframeSamples, q_lagged.data());
+  }
+  Vector32 t_lagged{};
+  const bool t_plain = products_within(target_squares, r_squares);
+  if (t_plain) {
+    kernels.lagged_correlations(merit_input.target.data(), merit_input.r_line.data() + 64, 64, kSubframeSamples,
+                                t_lagged.data());
+  }
+  std::int32_t a = q_plain ? 2 * q_lagged[0] : mac32_block(q, q, q_squares, q_squares);
   const std::int16_t e = norm32(a);
   Vector autocorr;
   autocorr[0] = round32_to16(shl32(a, e));
   for (std::size_t i = 1; i < kSubframeSamples; ++i) {
-    a = mac32_block(std::span(q).subspan(i), std::span(q).first(kSubframeSamples - i), q_squares, q_squares);
+    a = q_plain ? 2 * q_lagged[i]
+                : mac32_block(std::span(q).subspan(i), std::span(q).first(kSubframeSamples - i), q_squares, q_squares);
     autocorr[i] = round32_to16(shl32(a, e));
   }
   Vector32 err;
   for (std::size_t i = 0; i < kSubframeSamples; ++i) {
-    const std::int32_t b =
-        mac32_block(target.subspan(i), std::span(r).first(kSubframeSamples - i), target_squares, r_squares);
+    const std::int32_t b = t_plain ? 2 * t_lagged[i]
+                                   : mac32_block(target.subspan(i), std::span(r).first(kSubframeSamples - i),
+                                                 target_squares, r_squares);
     err[i] = shl32(b, sub16(e, 4));
+  }
+
+  std::int64_t largest_err = 0;
+  for (std::int32_t v : err) largest_err = std::max<std::int64_t>(largest_err, std::abs(std::int64_t{v}));
+  MpmlqPlacement placement;
+  for (std::size_t k = 0; k < 2 * kGridSlots - 1; ++k) {
+    const std::size_t d = k < kGridSlots - 1 ? kGridSlots - 1 - k : k - (kGridSlots - 1);
+    placement.slot_autocorr[k] = d == 0 ? 0 : autocorr[2 * d];
   }
 
   for (std::int16_t g = 0; g < 2; ++g) {
@@ -183,8 +199,9 @@ void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubf
 
     for (std::int16_t step = 1; step <= 2 * kMpmlqGainSteps; ++step) {
       cand.gain_index = static_cast<std::int16_t>(lvl - kMpmlqGainSteps + step);
-      place_pulses(cand, err, autocorr, pulses, kFcbGainTable[static_cast<std::size_t>(cand.gain_index)]);
-      cand.error = figure_of_merit(cand, target, r, pulses);
+      place_pulses(cand, err, largest_err, autocorr, placement, pulses,
+                   kFcbGainTable[static_cast<std::size_t>(cand.gain_index)], kernels);
+      cand.error = figure_of_merit(cand, merit_input, pulses, kernels);
       if (cand.error > best.error) best = cand;
     }
   }
@@ -214,10 +231,10 @@ void mpmlq_encode_positions(std::span<const std::int16_t, kSubframeSamples> exci
 
 void mpmlq_encode_subframe(std::span<std::int16_t, kSubframeSamples> vector,
                            std::span<const std::int16_t, kSubframeSamples> h, SubframeParams& sub, std::size_t pulses,
-                           std::int16_t lag) {
+                           std::int16_t lag, const DspKernels& kernels) {
   MpmlqCandidate best = mpmlq_initial_candidate(pulses);
-  mpmlq_best_search(best, vector, h, pulses, static_cast<std::int16_t>(kSubframeSamples));
-  if (lag < kShortLagLimit) mpmlq_best_search(best, vector, h, pulses, lag);
+  mpmlq_best_search(best, vector, h, pulses, static_cast<std::int16_t>(kSubframeSamples), kernels);
+  if (lag < kShortLagLimit) mpmlq_best_search(best, vector, h, pulses, lag, kernels);
 
   std::ranges::fill(vector, std::int16_t{0});  // the target is no longer needed
   for (std::size_t j = 0; j < pulses; ++j) vector[static_cast<std::size_t>(best.positions[j])] = best.amplitudes[j];

@@ -9,6 +9,7 @@
 
 #include "bitstream/frame_params.h"
 #include "codec/common/constants.h"
+#include "codec/common/dsp_kernels.h"
 #include "codec/common/fixed_codebook_excitation.h"
 
 namespace g7231 {
@@ -33,7 +34,8 @@ MpmlqCandidate mpmlq_initial_candidate(std::size_t pulses);
 // Searches both grids and four gain levels for the target through h (with the pulse train of `period`
 // when it is below kShortLagLimit; 60 for none), replacing best with every candidate that beats it.
 void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubframeSamples> target,
-                       std::span<const std::int16_t, kSubframeSamples> h, std::size_t pulses, std::int16_t period);
+                       std::span<const std::int16_t, kSubframeSamples> h, std::size_t pulses, std::int16_t period,
+                       const DspKernels& kernels = dsp_kernels());
 
 // Codes the pulse vector of the best candidate into the subframe's parameters: the combinatorial index
 // of the occupied grid slots, one sign bit per pulse (first pulse in the most significant bit, 1 for
@@ -45,6 +47,6 @@ void mpmlq_encode_positions(std::span<const std::int16_t, kSubframeSamples> exci
 // the excitation into `vector`, repeated at the lag when the winner uses the pulse train.
 void mpmlq_encode_subframe(std::span<std::int16_t, kSubframeSamples> vector,
                            std::span<const std::int16_t, kSubframeSamples> h, SubframeParams& sub, std::size_t pulses,
-                           std::int16_t lag);
+                           std::int16_t lag, const DspKernels& kernels = dsp_kernels());
 
 }  // namespace g7231

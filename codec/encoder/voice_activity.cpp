@@ -4,6 +4,7 @@
 
 #include "codec/tables/voice_activity_tables.h"
 #include "fixedpoint/basic_ops.h"
+#include "fixedpoint/block_ops.h"
 
 namespace g7231 {
 namespace {
@@ -34,8 +35,29 @@ std::int16_t pitch_stationarity(const std::array<std::int16_t, 4>& lags) {
 // Energy of samples 60..239 through the noise inverse filter.
 std::int32_t inverse_filtered_energy(std::span<const std::int16_t, kFrameSamples> frame,
                                      const std::array<std::int16_t, kLpcOrder>& noise_lpc) {
+  constexpr std::size_t kCount = kFrameSamples - kSubframeSamples;
+  // Each sample's chain starts within 2^14 max|x| and moves by at most 2 sum|c| max|x| over the samples
+  // it reads (50..239): within 2^31 - 1, no partial sum saturates and the filter is summed plainly.
+  const std::int64_t largest = largest_magnitude(frame.subspan(kSubframeSamples - kLpcOrder));
+  if (chain_within(largest << 14, 2 * sum_of_magnitudes(noise_lpc) * largest)) {
+    std::array<std::int32_t, kCount> acc;
+    for (std::size_t j = 0; j < kCount; ++j) acc[j] = std::int32_t{frame[kSubframeSamples + j]} * 16384;
+    for (std::size_t k = 0; k < kLpcOrder; ++k) {
+      const std::int32_t c2 = 2 * std::int32_t{noise_lpc[k]};
+      const std::int16_t* x = frame.data() + kSubframeSamples - 1 - k;
+      for (std::size_t j = 0; j < kCount; ++j) acc[j] -= c2 * x[j];
+    }
+    // round32_to16 (whose add32 saturates only upwards from here), then the energy: a mac32 chain of
+    // squares only grows, so it is min(2 sum r^2, 2^31 - 1), the saturated square of -32768 included.
+    std::int64_t squares = 0;
+    for (std::size_t j = 0; j < kCount; ++j) {
+      const auto r = static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{acc[j]} + 0x8000, kMax32) >> 16);
+      squares += r * r;
+    }
+    return mult32_32x16(static_cast<std::int32_t>(std::min<std::int64_t>(2 * squares, kMax32)), 2913);
+  }
   std::int32_t energy = 0;
-  for (std::size_t j = 0; j < kFrameSamples - kSubframeSamples; ++j) {
+  for (std::size_t j = 0; j < kCount; ++j) {
     std::int32_t acc = mult32_16x16(frame[kSubframeSamples + j], 8192);
     for (std::size_t k = 0; k < kLpcOrder; ++k) acc = msu32(acc, frame[kSubframeSamples - 1 + j - k], noise_lpc[k]);
     const std::int16_t r = round32_to16(acc);

@@ -177,6 +177,77 @@ TEST_P(Kernels, AcelpMatrixAndSearch) {
   }
 }
 
+TEST_P(Kernels, MpmlqPlacementAndMerit) {
+  for (int trial = 0; trial < 3000; ++trial) {
+    // Correlations within the bound the search checks; some trials from a few small values, so that equal
+    // magnitudes meet and the first of them must win.
+    const bool ties = trial % 4 == 0;
+    MpmlqPlacement p1;
+    for (std::size_t i = 0; i < kGridSlots; ++i) {
+      p1.work[i] = ties ? static_cast<std::int32_t>(rng() % 7) - 3
+                        : std::uniform_int_distribution<std::int32_t>(-(1 << 29), 1 << 29)(rng);
+    }
+    for (std::size_t k = 0; k < 2 * kGridSlots - 1; ++k) {
+      p1.slot_autocorr[k] = k == kGridSlots - 1 ? 0 : (ties ? static_cast<std::int32_t>(rng() % 2) : value(16000));
+    }
+    const std::size_t pulses = 5 + rng() % 2;
+    const auto magnitude = static_cast<std::int16_t>(1 + rng() % 2000);
+    p1.slots[0] = rng() % kGridSlots;
+    p1.amplitudes[0] = rng() % 2 ? magnitude : static_cast<std::int16_t>(-magnitude);
+    MpmlqPlacement p2 = p1;
+    scalar().mpmlq_place_pulses(p1, pulses, magnitude);
+    level().mpmlq_place_pulses(p2, pulses, magnitude);
+    ASSERT_EQ(p1.slots, p2.slots) << "trial " << trial;
+    ASSERT_EQ(p1.amplitudes, p2.amplitudes) << "trial " << trial;
+
+    // Pulses through a response whose filtered sums stay within the kernel's bound.
+    MpmlqMeritInput in;
+    const auto r = vector<kSubframeSamples>(amplitude());
+    std::copy(r.begin(), r.end(), in.r_line.begin() + 64);
+    const auto t = vector<kSubframeSamples>(amplitude());
+    std::copy(t.begin(), t.end(), in.target.begin());
+    in.target_squares = fx::sum_of_squares(t);
+    const std::int64_t largest = std::max<std::int64_t>(1, fx::largest_magnitude(r));
+    const auto amp = static_cast<std::int16_t>(std::min<std::int64_t>(32767, fx::kMax32 / (2 * 6 * largest)) * (1 + rng() % 100) / 100);
+    std::array<std::size_t, kMpmlqMaxPulses> positions;
+    std::array<std::int16_t, kMpmlqMaxPulses> amplitudes;
+    for (std::size_t j = 0; j < pulses; ++j) {
+      positions[j] = rng() % kSubframeSamples;
+      amplitudes[j] = rng() % 2 ? amp : static_cast<std::int16_t>(-amp);
+    }
+    PaddedVector v1, v2;
+    std::int32_t merit1 = 1, merit2 = 1;
+    const bool ok1 = scalar().mpmlq_merit(in, positions.data(), amplitudes.data(), pulses, v1, merit1);
+    const bool ok2 = level().mpmlq_merit(in, positions.data(), amplitudes.data(), pulses, v2, merit2);
+    ASSERT_EQ(ok1, ok2) << "trial " << trial;
+    ASSERT_EQ(v1, v2) << "trial " << trial;
+    ASSERT_EQ(merit1, merit2) << "trial " << trial;
+  }
+}
+
+TEST_P(Kernels, LspBandSearch) {
+  for (int trial = 0; trial < 2000; ++trial) {
+    // Codebook and target values within the bound the search checks (every score's sums within 32 bits),
+    // row 0 zero; some trials from a few values, so that equal scores meet and the first row must win.
+    const std::size_t width = 3 + trial % 2;
+    const bool ties = trial % 3 == 0;
+    std::uniform_int_distribution<int> within(-4000, 4000);
+    std::vector<std::int16_t> book(256 * width);
+    for (std::size_t i = width; i < book.size(); ++i) {
+      book[i] = static_cast<std::int16_t>(ties ? static_cast<int>(rng() % 3) - 1 : within(rng));
+    }
+    std::array<std::int32_t, 4> tw;
+    std::array<std::int32_t, 4> ww;
+    for (std::size_t j = 0; j < width; ++j) {
+      tw[j] = within(rng);
+      ww[j] = static_cast<std::int32_t>(rng() % 32768);
+    }
+    ASSERT_EQ(scalar().lsp_band_search(book.data(), width, tw.data(), ww.data()),
+              level().lsp_band_search(book.data(), width, tw.data(), ww.data()))
+        << "trial " << trial;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(VectorLevels, Kernels,
                          testing::Values(SimdLevel::sse41, SimdLevel::avx2, SimdLevel::avx512),
                          [](const testing::TestParamInfo<SimdLevel>& info) { return simd_level_name(info.param); });
