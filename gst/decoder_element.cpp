@@ -165,7 +165,7 @@ void flush(GstAudioDecoder* base, gboolean hard) {
   if (hard) self(base)->next_pts = GST_CLOCK_TIME_NONE;
 }
 
-void set_property(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void set_property(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
   GstG7231Dec* dec = self(object);
   GST_OBJECT_LOCK(dec);
   switch (id) {
@@ -174,18 +174,18 @@ void set_property(GObject* object, guint id, const GValue* value, GParamSpec* sp
       g_free(dec->tables_path);
       dec->tables_path = g_value_dup_string(value);
       break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
   }
   GST_OBJECT_UNLOCK(dec);
 }
 
-void get_property(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   GstG7231Dec* dec = self(object);
   GST_OBJECT_LOCK(dec);
   switch (id) {
     case kPropPostfilter: g_value_set_boolean(value, dec->postfilter); break;
     case kPropTables: g_value_set_string(value, dec->tables_path); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
   }
   GST_OBJECT_UNLOCK(dec);
 }

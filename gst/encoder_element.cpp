@@ -132,7 +132,7 @@ gboolean stop(GstAudioEncoder* base) {
   return TRUE;
 }
 
-void set_property(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void set_property(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
   GstG7231Enc* enc = self(object);
   GST_OBJECT_LOCK(enc);
   switch (id) {
@@ -143,12 +143,12 @@ void set_property(GObject* object, guint id, const GValue* value, GParamSpec* sp
       g_free(enc->tables_path);
       enc->tables_path = g_value_dup_string(value);
       break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
   }
   GST_OBJECT_UNLOCK(enc);
 }
 
-void get_property(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   GstG7231Enc* enc = self(object);
   GST_OBJECT_LOCK(enc);
   switch (id) {
@@ -156,7 +156,7 @@ void get_property(GObject* object, guint id, GValue* value, GParamSpec* spec) {
     case kPropVad: g_value_set_boolean(value, enc->vad); break;
     case kPropHighpass: g_value_set_boolean(value, enc->highpass); break;
     case kPropTables: g_value_set_string(value, enc->tables_path); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
   }
   GST_OBJECT_UNLOCK(enc);
 }
