@@ -16,125 +16,152 @@ using namespace fx;
 
 namespace {
 
-// A block's filter values in time order: the 10 before the block, oldest first, then the block's, then
-// six zeros, so that the 16 values from any sample's oldest memory can be read.
-using FilterLine = std::array<std::int16_t, kLpcOrder + kSubframeSamples + 6>;
+using Memory = std::array<std::int32_t, kLpcOrder>;  // the last 10 filter values, most recent first
 
-void load_line(FilterLine& line, std::span<const std::int16_t, kLpcOrder> mem) {
-  std::reverse_copy(mem.begin(), mem.end(), line.begin());
-}
-
-// The last 10 values of the line's first kLpcOrder + length, most recent first.
-void store_line(const FilterLine& line, std::size_t length, std::span<std::int16_t, kLpcOrder> mem) {
-  std::reverse_copy(line.begin() + static_cast<std::ptrdiff_t>(length),
-                    line.begin() + static_cast<std::ptrdiff_t>(length + kLpcOrder), mem.begin());
-}
-
-// sum a[j] b[j] over 16 values in plain 32-bit arithmetic (pmaddwd pairs on x86-64, whose baseline has
-// SSE2): callers bound the sum, and with it every pair's, well within the 32-bit range.
-std::int32_t dot16(const std::int16_t* a, const std::int16_t* b) {
-#if defined(__SSE2__)
-  const auto load = [](const std::int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-  __m128i s = _mm_add_epi32(_mm_madd_epi16(load(a), load(b)), _mm_madd_epi16(load(a + 8), load(b + 8)));
-  s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
-  s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xB1));
-  return _mm_cvtsi128_si32(s);
-#else
-  std::int32_t s = 0;
-  for (std::size_t j = 0; j < 16; ++j) s += std::int32_t{a[j]} * b[j];
-  return s;
-#endif
-}
-
-// |v| / 8 rounded down: a line of these bounds a filter's products, |c v| <= |c| (8 (|v| >> 3) + 7).
-std::int16_t eighth(std::int16_t v) { return static_cast<std::int16_t>(std::abs(std::int32_t{v}) >> 3); }
-
-// A filter's coefficients reversed and padded with zeros: taps[j] weighs the value 10 - j samples back, so
-// that a sample's sum is a 16-value dot product with the line from its oldest memory, which the compiler
-// vectorises.
-struct PaddedTaps {
-  alignas(32) std::array<std::int16_t, 16> taps{};
-  alignas(32) std::array<std::int16_t, 16> magnitudes{};  // |taps|, when none is -32768
-  std::int64_t magnitude_sum;
-  bool bounded = true;  // no coefficient is -32768, so magnitudes holds them all
-
-  explicit PaddedTaps(std::span<const std::int16_t, kLpcOrder> c) : magnitude_sum(sum_of_magnitudes(c)) {
-    std::reverse_copy(c.begin(), c.end(), taps.begin());
-    for (std::size_t j = 0; j < kLpcOrder; ++j) {
-      bounded = bounded && taps[j] != kMin16;
-      magnitudes[j] = bounded ? static_cast<std::int16_t>(std::abs(std::int32_t{taps[j]})) : 0;
+// The chain acc + sign 2 c[k] m[k] over k = 0..9, one mac32 (sign +1) or msu32 (sign -1) at a time. When
+// no coefficient is -32768 no product saturates, and the chain is the plain sum whenever every partial
+// sum, taken in the same order in 64 bits, stays in the 32-bit range: that is checked first, and only a
+// chain that leaves the range runs step by step.
+[[gnu::noinline]] std::int32_t memory_chain(std::int32_t acc, std::span<const std::int16_t, kLpcOrder> c, int sign,
+                                            bool bounded, const Memory& m) {
+  if (kExactFastPaths && bounded) {
+    std::int64_t p = acc;
+    std::int64_t high = p;
+    std::int64_t low = p;
+    for (std::size_t k = 0; k < kLpcOrder; ++k) {
+      p += sign * 2 * std::int64_t{c[k]} * m[k];
+      high = std::max(high, p);
+      low = std::min(low, p);
     }
+    if (high <= kMax32 && low >= kMin32) return static_cast<std::int32_t>(p);
   }
-  // sum c[k] m[9 - k], m the 10 values before a sample, oldest first (and 6 more of no weight), plain.
-  std::int32_t dot(const std::int16_t* m) const { return dot16(taps.data(), m); }
-  // Whether a chain from acc over the products with m (eighths e of the same values) stays in the 32-bit
-  // range: sum 2 |c m| <= 2 sum |c| (8 e + 7), each product |c| e < 2^15 2^12.
-  bool window_within(std::int32_t acc, const std::int16_t* e) const {
-    const std::int32_t s = dot16(magnitudes.data(), e);
-    return bounded && chain_within(std::abs(std::int64_t{acc}), 2 * (8 * std::int64_t{s} + 7 * magnitude_sum));
+  for (std::size_t k = 0; k < kLpcOrder; ++k) {
+    const auto v = static_cast<std::int16_t>(m[k]);
+    acc = sign > 0 ? mac32(acc, c[k], v) : msu32(acc, c[k], v);
   }
-};
+  return acc;
+}
+
+// Whether no coefficient is -32768, the one value whose product with -32768 saturates.
+bool no_min16(std::span<const std::int16_t, kLpcOrder> c) {
+  return std::ranges::none_of(c, [](std::int16_t v) { return v == kMin16; });
+}
 
 }  // namespace
 
 void all_pole_block(std::span<const std::int32_t> start, std::span<const std::int16_t, kLpcOrder> c,
                     std::span<std::int16_t, kLpcOrder> mem, std::span<std::int16_t> out) {
   assert(start.size() <= kSubframeSamples && out.size() == start.size());
-  FilterLine line{};
-  FilterLine eighths{};
-  load_line(line, mem);
-  for (std::size_t j = 0; j < kLpcOrder; ++j) eighths[j] = eighth(line[j]);
-  const PaddedTaps taps(c);
-  // The chain of sample n moves its accumulator by at most 2 sum|c| (largest |earlier output|): when that
-  // and |start| stay within 2^31 - 1, no partial sum saturates and the plain sum is exact; failing that,
-  // the same bound over the sample's own ten memories decides.
-  const std::int64_t gain = 2 * taps.magnitude_sum;
+  const bool bounded = no_min16(c);
+  std::array<std::int16_t, kLpcOrder + kSubframeSamples> history;
+  std::reverse_copy(mem.begin(), mem.end(), history.begin());
+  // taps3[j] weighs the output 10 - j samples back, j = 0..7: c[9] .. c[2].
+  alignas(16) std::array<std::int16_t, 8> far;
+  for (std::size_t j = 0; j < 8; ++j) far[j] = c[kLpcOrder - 1 - j];
+  const std::int32_t c0 = c[0];
+  const std::int32_t c1 = c[1];
+  const std::int64_t gain = 2 * sum_of_magnitudes(c);
   std::int32_t largest = largest_magnitude(mem);
+  std::int64_t room = kExactFastPaths ? kMax32 - gain * largest : -1;
+  std::int32_t y1 = mem[0];
+  std::int32_t y2 = mem[1];
   for (std::size_t n = 0; n < start.size(); ++n) {
-    const std::int16_t* m = line.data() + n;
+    const std::int16_t* y = history.data() + kLpcOrder + n;  // y[-1 - k] is output n - 1 - k
     std::int32_t acc = start[n];
-    if (chain_within(std::abs(std::int64_t{acc}), gain * largest) || taps.window_within(acc, eighths.data() + n)) {
-      acc += 2 * taps.dot(m);
+    if (std::abs(std::int64_t{acc}) <= room) {
+      std::int32_t older;
+#if defined(__SSE2__)
+      __m128i s = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y - kLpcOrder)),
+                                 _mm_load_si128(reinterpret_cast<const __m128i*>(far.data())));
+      s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
+      s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xB1));
+      older = _mm_cvtsi128_si32(s);
+#else
+      older = 0;
+      for (std::size_t j = 0; j < 8; ++j) older += far[j] * y[j - kLpcOrder];
+#endif
+      acc += 2 * (older + c1 * y2) + 2 * c0 * y1;
     } else {
-      for (std::size_t k = 0; k < kLpcOrder; ++k) acc = mac32(acc, c[k], m[kLpcOrder - 1 - k]);
+      Memory m;
+      for (std::size_t k = 0; k < kLpcOrder; ++k) m[k] = y[-1 - static_cast<std::ptrdiff_t>(k)];
+      acc = memory_chain(acc, c, +1, bounded, m);
     }
-    const std::int16_t y = round16_shl2(acc);
-    line[kLpcOrder + n] = y;
-    eighths[kLpcOrder + n] = eighth(y);
-    out[n] = y;
-    largest = std::max(largest, std::abs(std::int32_t{y}));
+    const std::int16_t v = round16_shl2(acc);
+    history[kLpcOrder + n] = v;
+    out[n] = v;
+    y2 = y1;
+    y1 = v;
+    const std::int32_t magnitude = std::abs(std::int32_t{v});
+    if (magnitude > largest) {
+      largest = magnitude;
+      room = kExactFastPaths ? kMax32 - gain * largest : -1;
+    }
   }
-  store_line(line, start.size(), mem);
+  for (std::size_t k = 0; k < kLpcOrder; ++k) mem[k] = history[start.size() + kLpcOrder - 1 - k];
 }
 
 void all_zero_block(std::span<const std::int16_t> x, std::span<const std::int16_t, kLpcOrder> c,
                     std::span<std::int16_t, kLpcOrder> mem, std::span<std::int16_t> out) {
   assert(x.size() <= kSubframeSamples && out.size() == x.size());
-  FilterLine line{};
-  load_line(line, mem);
-  const PaddedTaps taps(c);
-  std::copy(x.begin(), x.end(), line.begin() + kLpcOrder);
+  // The filter's inputs in time order: the 10 before the block, oldest first, then the block's, and
+  // zeros to round the block up to whole vectors.
+  constexpr std::size_t kPadded = (kSubframeSamples + 7) / 8 * 8;
+  alignas(16) std::array<std::int16_t, kLpcOrder + kPadded> line{};
+  std::reverse_copy(mem.begin(), mem.end(), line.begin());
+  std::ranges::copy(x, line.begin() + kLpcOrder);
+  const std::size_t length = x.size();
   // Every chain starts at 2^14 x[n] and moves by at most 2 sum|c| (largest |input|): within 2^31 - 1 for
-  // the largest input of the block, no partial sum of any sample saturates and plain sums are exact;
-  // failing that, the same bound over each sample's own ten memories decides.
-  const std::size_t used = kLpcOrder + x.size();
-  const std::int32_t largest = largest_magnitude(std::span(line).first(used));
-  const bool plain = chain_within(std::int64_t{largest} << 14, 2 * taps.magnitude_sum * largest);
-  FilterLine eighths{};
-  if (!plain) {
-    for (std::size_t j = 0; j < used; ++j) eighths[j] = eighth(line[j]);
-  }
-  for (std::size_t n = 0; n < x.size(); ++n) {
-    const std::int16_t* m = line.data() + n;
-    std::int32_t acc = mult32_16x16(x[n], 0x2000);
-    if (plain || taps.window_within(acc, eighths.data() + n)) {
-      acc -= 2 * taps.dot(m);
-    } else {
-      for (std::size_t k = 0; k < kLpcOrder; ++k) acc = msu32(acc, c[k], m[kLpcOrder - 1 - k]);
+  // the largest input of the block and its memory, no partial sum of any sample saturates (nor does the
+  // one saturating product) and plain sums, which run a vector of samples at a time, are exact.
+  const std::int32_t largest = largest_magnitude(std::span(line).first(kLpcOrder + length));
+  const bool plain = chain_within(std::int64_t{largest} << 14, 2 * sum_of_magnitudes(c) * largest);
+  if (plain) {
+    // acc[n] = 2^14 x[n] - 2 sum c[k] x(n-1-k); x(n-1-k) is line[kLpcOrder + n - 1 - k].
+#if defined(__SSE2__)
+    // Taps in pairs: pmaddwd of (c[k], c[k+1]) with (x(n-1-k), x(n-2-k)) interleaved gives four samples'
+    // share of two taps at once.
+    __m128i pairs[kLpcOrder / 2];
+    for (std::size_t k = 0; k < kLpcOrder; k += 2) {
+      const std::int32_t pair = static_cast<std::uint16_t>(c[k]) | (std::int32_t{static_cast<std::uint16_t>(c[k + 1])} << 16);
+      pairs[k / 2] = _mm_set1_epi32(pair);
     }
-    out[n] = round16_shl2(acc);
+    const auto load = [&](std::size_t i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + i)); };
+    for (std::size_t n = 0; n < length; n += 8) {
+      const __m128i now = load(kLpcOrder + n);
+      __m128i low = _mm_srai_epi32(_mm_unpacklo_epi16(_mm_setzero_si128(), now), 2);   // x << 14
+      __m128i high = _mm_srai_epi32(_mm_unpackhi_epi16(_mm_setzero_si128(), now), 2);
+      for (std::size_t k = 0; k < kLpcOrder; k += 2) {
+        const __m128i newer = load(kLpcOrder + n - 1 - k);
+        const __m128i older = load(kLpcOrder + n - 2 - k);
+        const __m128i products_low = _mm_madd_epi16(_mm_unpacklo_epi16(newer, older), pairs[k / 2]);
+        const __m128i products_high = _mm_madd_epi16(_mm_unpackhi_epi16(newer, older), pairs[k / 2]);
+        low = _mm_sub_epi32(low, _mm_add_epi32(products_low, products_low));
+        high = _mm_sub_epi32(high, _mm_add_epi32(products_high, products_high));
+      }
+      alignas(16) std::array<std::int32_t, 8> acc;
+      _mm_store_si128(reinterpret_cast<__m128i*>(acc.data()), low);
+      _mm_store_si128(reinterpret_cast<__m128i*>(acc.data() + 4), high);
+      for (std::size_t i = 0; i < 8 && n + i < length; ++i) out[n + i] = round16_shl2(acc[i]);
+    }
+#else
+    std::array<std::int32_t, kPadded> acc;
+    for (std::size_t n = 0; n < length; ++n) acc[n] = std::int32_t{x[n]} << 14;
+    for (std::size_t k = 0; k < kLpcOrder; ++k) {
+      for (std::size_t n = 0; n < length; ++n) acc[n] -= 2 * c[k] * line[kLpcOrder + n - 1 - k];
+    }
+    for (std::size_t n = 0; n < length; ++n) out[n] = round16_shl2(acc[n]);
+#endif
+  } else {
+    const bool bounded = no_min16(c);
+    for (std::size_t n = 0; n < length; ++n) {
+      Memory m;
+      for (std::size_t k = 0; k < kLpcOrder; ++k) m[k] = line[kLpcOrder + n - 1 - k];
+      const std::int32_t acc = mult32_16x16(x[n], 0x2000);
+      out[n] = round16_shl2(memory_chain(acc, c, -1, bounded, m));
+    }
   }
-  store_line(line, x.size(), mem);
+  std::reverse_copy(line.begin() + static_cast<std::ptrdiff_t>(length),
+                    line.begin() + static_cast<std::ptrdiff_t>(length + kLpcOrder), mem.begin());
 }
 
 void synthesise_subframe(std::span<std::int16_t, kSubframeSamples> exc, std::span<const std::int16_t, kLpcOrder> a,
