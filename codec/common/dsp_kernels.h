@@ -141,8 +141,10 @@ struct DspKernels {
   // Entries 0..count-1 of a pitch-gain table (20 values each; squares[e] the sum of squares of entry e):
   // the criterion of entry e is the saturating sum of g[i] * entry[i] (add32 of shr32(mult32_16x16, 1)).
   // An entry replaces best only with a strictly greater criterion, so the first of equal entries stays.
+  // squares and magnitudes hold each entry's sum of squares and sum of magnitudes.
   void (*pitch_gain_search)(std::span<const std::int16_t, 20> g, const std::int16_t* table,
-                            const std::int64_t* squares, std::size_t count, GainSearchBest& best);
+                            const std::int64_t* squares, const std::int32_t* magnitudes, std::size_t count,
+                            GainSearchBest& best);
 
   // The ACELP correlation matrix from the normalised response p (4 zeros, then the 60 samples): every
   // entry the extract_high of a mac32 accumulation of p[m] p[m + |u - v|] over m <= 63 - max(u, v).

@@ -59,6 +59,13 @@ constexpr std::int64_t acb_entry_squares(const AcbGainEntry& entry) {
   return sum;
 }
 
+// The sum of a pitch-gain entry's magnitudes, for the second exactness bound of the pitch-gain search.
+constexpr std::int32_t acb_entry_magnitudes(const AcbGainEntry& entry) {
+  std::int32_t sum = 0;
+  for (const std::int16_t v : entry) sum += v < 0 ? -std::int32_t{v} : std::int32_t{v};
+  return sum;
+}
+
 // The largest magnitude in a codebook, for the exactness bound of the LSP band search.
 template <std::size_t Width>
 constexpr std::int32_t largest_entry(const LspCodebook<Width>& book) {
@@ -96,15 +103,20 @@ struct TableSet {
   std::array<std::int16_t, kAcbEntries> sharp_lag_offset{};  // 5.3 kbit/s sharpening lag correction, or 60
   std::array<std::int16_t, kAcbEntries> sharp_gain{};        // and its gain (Q15)
 
-  // Derived: each pitch-gain entry's sum of squares, and each LSP codebook's largest magnitude.
+  // Derived: each pitch-gain entry's sum of squares and sum of magnitudes, and each LSP codebook's
+  // largest magnitude.
   std::array<std::int64_t, kAcbShortLagEntries> acb_squares85{};
   std::array<std::int64_t, kAcbEntries> acb_squares170{};
+  std::array<std::int32_t, kAcbShortLagEntries> acb_magnitudes85{};
+  std::array<std::int32_t, kAcbEntries> acb_magnitudes170{};
   std::array<std::int32_t, 3> lsp_largest{};
 
   // Fills in the derived members from the nine tables.
   constexpr void derive() {
     for (std::size_t e = 0; e < kAcbShortLagEntries; ++e) acb_squares85[e] = acb_entry_squares(acb_gain85[e]);
     for (std::size_t e = 0; e < kAcbEntries; ++e) acb_squares170[e] = acb_entry_squares(acb_gain170[e]);
+    for (std::size_t e = 0; e < kAcbShortLagEntries; ++e) acb_magnitudes85[e] = acb_entry_magnitudes(acb_gain85[e]);
+    for (std::size_t e = 0; e < kAcbEntries; ++e) acb_magnitudes170[e] = acb_entry_magnitudes(acb_gain170[e]);
     lsp_largest = {largest_entry(lsp_band0), largest_entry(lsp_band1), largest_entry(lsp_band2)};
   }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -130,15 +131,36 @@ TEST_P(Kernels, PitchSearch) {
     const int entry_amp = amplitude();
     for (auto& v : table) v = value(entry_amp);
     std::vector<std::int64_t> squares(entries);
-    for (std::size_t e = 0; e < entries; ++e) squares[e] = fx::sum_of_squares(std::span(table).subspan(20 * e, 20));
+    std::vector<std::int32_t> magnitudes(entries);
+    for (std::size_t e = 0; e < entries; ++e) {
+      squares[e] = fx::sum_of_squares(std::span(table).subspan(20 * e, 20));
+      magnitudes[e] = static_cast<std::int32_t>(fx::sum_of_magnitudes(std::span(table).subspan(20 * e, 20)));
+    }
     const auto g = vector<20>(amplitude());
-    GainSearchBest b1{.criterion = static_cast<std::int32_t>(rng() % 1000)};
+    const auto start = static_cast<std::int32_t>(rng() % 1000);
+    GainSearchBest b1{.criterion = start};
     GainSearchBest b2 = b1;
-    scalar().pitch_gain_search(g, table.data(), squares.data(), entries, b1);
-    level().pitch_gain_search(g, table.data(), squares.data(), entries, b2);
+    scalar().pitch_gain_search(g, table.data(), squares.data(), magnitudes.data(), entries, b1);
+    level().pitch_gain_search(g, table.data(), squares.data(), magnitudes.data(), entries, b2);
     ASSERT_EQ(b1.criterion, b2.criterion) << "trial " << trial;
     ASSERT_EQ(b1.entry, b2.entry) << "trial " << trial;
     ASSERT_EQ(b1.found, b2.found) << "trial " << trial;
+    // And the entry the saturating criterion picks, step by step.
+    std::int32_t top = std::numeric_limits<std::int32_t>::min();
+    std::size_t top_entry = 0;
+    for (std::size_t e = 0; e < entries; ++e) {
+      std::int32_t crit = 0;
+      for (std::size_t i = 0; i < 20; ++i) crit = fx::add32(crit, fx::shr32(fx::mult32_16x16(g[i], table[20 * e + i]), 1));
+      if (crit > top) {
+        top = crit;
+        top_entry = e;
+      }
+    }
+    ASSERT_EQ(b1.found, top > start) << "trial " << trial;
+    if (b1.found) {
+      ASSERT_EQ(b1.criterion, top) << "trial " << trial;
+      ASSERT_EQ(b1.entry, top_entry) << "trial " << trial;
+    }
   }
 }
 
