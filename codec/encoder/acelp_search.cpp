@@ -104,14 +104,14 @@ FcbGain quantise_fcb_gain(std::span<const std::int16_t, kSubframeSamples> x,
                           std::span<std::int16_t, kSubframeSamples> y) {
   for (std::int16_t& v : y) v = shr16(v, 3);
 
-  std::int32_t lxy = 0;
-  for (std::size_t n = 0; n < kSubframeSamples; ++n) lxy = mac32(lxy, x[n], y[n]);
+  // Both chains through mac32_block: plain sums where the sums of squares rule out saturation.
+  const std::int64_t y_squares = sum_of_squares(y);
+  const std::int32_t lxy = mac32_block(x, y, sum_of_squares(x), y_squares);
   const std::int16_t exy = norm32(lxy);
   const std::int16_t xy = extract_high(shl32(lxy, exy));
   if (xy <= 0) return {0, kFcbGainTable[0]};
 
-  std::int32_t lyy = 0;
-  for (std::size_t n = 0; n < kSubframeSamples; ++n) lyy = mac32(lyy, y[n], y[n]);
+  const std::int32_t lyy = mac32_block(y, y, y_squares, y_squares);
   const std::int16_t eyy = norm32(lyy);
   const std::int16_t yy = extract_high(shl32(lyy, eyy));
 
