@@ -53,13 +53,20 @@ void all_pole_block(std::span<const std::int32_t> start, std::span<const std::in
                     std::span<std::int16_t, kLpcOrder> mem, std::span<std::int16_t> out) {
   assert(start.size() <= kSubframeSamples && out.size() == start.size());
   const bool bounded = no_min16(c);
+  // The outputs in time order, the 10 before the block first: history[kLpcOrder + n] is output n.
   std::array<std::int16_t, kLpcOrder + kSubframeSamples> history;
   std::reverse_copy(mem.begin(), mem.end(), history.begin());
-  // taps3[j] weighs the output 10 - j samples back, j = 0..7: c[9] .. c[2].
+  // Each sample waits on the one before it. The outputs 3 to 10 samples back come in one vector load
+  // (far[j] weighs the output 10 - j samples back: c[9] .. c[2]); the newest two come from registers,
+  // the newest last, so that the load never reaches a value whose store may still be in flight and the
+  // recursion waits for a single multiply-add.
   alignas(16) std::array<std::int16_t, 8> far;
   for (std::size_t j = 0; j < 8; ++j) far[j] = c[kLpcOrder - 1 - j];
   const std::int32_t c0 = c[0];
   const std::int32_t c1 = c[1];
+  // The chain of a sample moves its accumulator by at most gain times the largest earlier output: while
+  // |start| leaves that much room below 2^31 - 1, no partial sum saturates (nor does the one saturating
+  // product, which needs 2^31 of swing) and the plain sum, in any order, is exact.
   const std::int64_t gain = 2 * sum_of_magnitudes(c);
   std::int32_t largest = largest_magnitude(mem);
   std::int64_t room = kExactFastPaths ? kMax32 - gain * largest : -1;
