@@ -41,7 +41,7 @@ constexpr bool products_within(std::int64_t squares_a, std::int64_t squares_b, s
 
 // sum(|c[i]|) over a block: a chain of mac32/msu32 steps with these coefficients, on values of magnitude at
 // most m, moves its accumulator by at most 2 m sum(|c|).
-inline std::int64_t sum_of_magnitudes(std::span<const std::int16_t> c) noexcept {
+constexpr std::int64_t sum_of_magnitudes(std::span<const std::int16_t> c) noexcept {
   std::int64_t s = 0;
   for (std::int16_t v : c) s += v < 0 ? -std::int32_t{v} : std::int32_t{v};
   return s;

@@ -11,6 +11,7 @@
 #include <span>
 
 #include "codec/common/constants.h"
+#include "fixedpoint/block_ops.h"
 
 namespace g7231 {
 
@@ -61,9 +62,7 @@ constexpr std::int64_t acb_entry_squares(const AcbGainEntry& entry) {
 
 // The sum of a pitch-gain entry's magnitudes, for the second exactness bound of the pitch-gain search.
 constexpr std::int32_t acb_entry_magnitudes(const AcbGainEntry& entry) {
-  std::int32_t sum = 0;
-  for (const std::int16_t v : entry) sum += v < 0 ? -std::int32_t{v} : std::int32_t{v};
-  return sum;
+  return static_cast<std::int32_t>(fx::sum_of_magnitudes(entry));
 }
 
 // The largest magnitude in a codebook, for the exactness bound of the LSP band search.
