@@ -13,6 +13,7 @@
 
 #include "codec/common/constants.h"
 #include "codec/common/fixed_codebook_excitation.h"
+#include "codec/tables/table_set_types.h"
 
 namespace g7231 {
 
@@ -53,6 +54,15 @@ struct CascadeWork {
 
 // A subframe vector padded to 64 values (the last four zero), 32-byte aligned for the vector kernels.
 using PaddedVector = std::array<std::int16_t, 64>;
+
+// A pitch-gain table as the search reads it: its entries (20 values each), the same in blocks of eight
+// (fill_acb_gain_blocks), and each entry's sum of squares and sum of magnitudes.
+struct AcbGainSearchTable {
+  const std::int16_t* entries;
+  const AcbGainBlock* blocks;
+  const std::int64_t* squares;
+  const std::int32_t* magnitudes;
+};
 
 // The best gain entry found so far by the pitch-gain search: its criterion and index.
 struct GainSearchBest {
@@ -138,12 +148,10 @@ struct DspKernels {
                                        std::span<const std::int16_t, kSubframeSamples> h, std::int64_t h_squares,
                                        const PaddedVector& x, std::int64_t x_squares, std::span<std::int32_t> c);
 
-  // Entries 0..count-1 of a pitch-gain table (20 values each; squares[e] the sum of squares of entry e):
-  // the criterion of entry e is the saturating sum of g[i] * entry[i] (add32 of shr32(mult32_16x16, 1)).
-  // An entry replaces best only with a strictly greater criterion, so the first of equal entries stays.
-  // squares and magnitudes hold each entry's sum of squares and sum of magnitudes.
-  void (*pitch_gain_search)(std::span<const std::int16_t, 20> g, const std::int16_t* table,
-                            const std::int64_t* squares, const std::int32_t* magnitudes, std::size_t count,
+  // Entries 0..count-1 of a pitch-gain table: the criterion of entry e is the saturating sum of
+  // g[i] * entry[i] (add32 of shr32(mult32_16x16, 1)). An entry replaces best only with a strictly greater
+  // criterion, so the first of equal entries stays.
+  void (*pitch_gain_search)(std::span<const std::int16_t, 20> g, const AcbGainSearchTable& table, std::size_t count,
                             GainSearchBest& best);
 
   // The ACELP correlation matrix from the normalised response p (4 zeros, then the 60 samples): every

@@ -83,14 +83,15 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
   for (std::size_t j = 0; j < candidates; ++j) {
     const bool short_table = short_lag_table(j);
     const std::span<const AcbGainEntry> table = acb_gain_table(tables, low_rate, table_lag(j));
-    const std::span<const std::int64_t> squares = short_table ? std::span<const std::int64_t>(tables.acb_squares85)
-                                                              : std::span<const std::int64_t>(tables.acb_squares170);
-    const std::span<const std::int32_t> magnitudes = short_table ? std::span<const std::int32_t>(tables.acb_magnitudes85)
-                                                                 : std::span<const std::int32_t>(tables.acb_magnitudes170);
+    const AcbGainSearchTable search_table =
+        short_table ? AcbGainSearchTable{table.front().data(), tables.acb_blocks85.data(), tables.acb_squares85.data(),
+                                         tables.acb_magnitudes85.data()}
+                    : AcbGainSearchTable{table.front().data(), tables.acb_blocks170.data(), tables.acb_squares170.data(),
+                                         tables.acb_magnitudes170.data()};
     const std::size_t entries = short_table ? entries85 : entries170;
     const auto gj = std::span<const std::int16_t>(g).subspan(kCorrelations * j).first<kCorrelations>();
     best.found = false;
-    kernels.pitch_gain_search(gj, table.front().data(), squares.data(), magnitudes.data(), entries, best);
+    kernels.pitch_gain_search(gj, search_table, entries, best);
     if (best.found) best_candidate = j;
   }
   const std::size_t best_entry = best.entry;

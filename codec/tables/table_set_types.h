@@ -65,6 +65,20 @@ constexpr std::int32_t acb_entry_magnitudes(const AcbGainEntry& entry) {
   return static_cast<std::int32_t>(fx::sum_of_magnitudes(entry));
 }
 
+// A pitch-gain table in blocks of eight entries, the layout the vector search reads: values 2p and 2p + 1
+// of the block's entry k at 16 p + 2 k, so that one load holds one value pair of eight entries. Entries
+// past the table's end are zero.
+using AcbGainBlock = std::array<std::int16_t, 160>;
+template <std::size_t Entries>
+using AcbGainBlocks = std::array<AcbGainBlock, (Entries + 7) / 8>;
+
+constexpr void fill_acb_gain_blocks(std::span<const AcbGainEntry> table, std::span<AcbGainBlock> blocks) {
+  for (AcbGainBlock& b : blocks) b.fill(0);
+  for (std::size_t e = 0; e < table.size(); ++e) {
+    for (std::size_t i = 0; i < table[e].size(); ++i) blocks[e / 8][16 * (i / 2) + 2 * (e % 8) + i % 2] = table[e][i];
+  }
+}
+
 // The largest magnitude in a codebook, for the exactness bound of the LSP band search.
 template <std::size_t Width>
 constexpr std::int32_t largest_entry(const LspCodebook<Width>& book) {
@@ -102,13 +116,15 @@ struct TableSet {
   std::array<std::int16_t, kAcbEntries> sharp_lag_offset{};  // 5.3 kbit/s sharpening lag correction, or 60
   std::array<std::int16_t, kAcbEntries> sharp_gain{};        // and its gain (Q15)
 
-  // Derived: each pitch-gain entry's sum of squares and sum of magnitudes, and each LSP codebook's
-  // largest magnitude.
+  // Derived: each pitch-gain entry's sum of squares and sum of magnitudes, each LSP codebook's largest
+  // magnitude, and the pitch-gain tables in blocks.
   std::array<std::int64_t, kAcbShortLagEntries> acb_squares85{};
   std::array<std::int64_t, kAcbEntries> acb_squares170{};
   std::array<std::int32_t, kAcbShortLagEntries> acb_magnitudes85{};
   std::array<std::int32_t, kAcbEntries> acb_magnitudes170{};
   std::array<std::int32_t, 3> lsp_largest{};
+  AcbGainBlocks<kAcbShortLagEntries> acb_blocks85{};  // the pitch-gain tables in the search's layout
+  AcbGainBlocks<kAcbEntries> acb_blocks170{};
 
   // Fills in the derived members from the nine tables.
   constexpr void derive() {
@@ -117,6 +133,8 @@ struct TableSet {
     for (std::size_t e = 0; e < kAcbShortLagEntries; ++e) acb_magnitudes85[e] = acb_entry_magnitudes(acb_gain85[e]);
     for (std::size_t e = 0; e < kAcbEntries; ++e) acb_magnitudes170[e] = acb_entry_magnitudes(acb_gain170[e]);
     lsp_largest = {largest_entry(lsp_band0), largest_entry(lsp_band1), largest_entry(lsp_band2)};
+    fill_acb_gain_blocks(acb_gain85, acb_blocks85);
+    fill_acb_gain_blocks(acb_gain170, acb_blocks170);
   }
 
   constexpr TableSetView view() const {

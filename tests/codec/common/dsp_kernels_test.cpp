@@ -136,12 +136,17 @@ TEST_P(Kernels, PitchSearch) {
       squares[e] = fx::sum_of_squares(std::span(table).subspan(20 * e, 20));
       magnitudes[e] = static_cast<std::int32_t>(fx::sum_of_magnitudes(std::span(table).subspan(20 * e, 20)));
     }
+    std::vector<AcbGainEntry> rows(entries);
+    for (std::size_t e = 0; e < entries; ++e) std::copy_n(table.begin() + 20 * static_cast<std::ptrdiff_t>(e), 20, rows[e].begin());
+    std::vector<AcbGainBlock> blocks((entries + 7) / 8);
+    fill_acb_gain_blocks(rows, blocks);
+    const AcbGainSearchTable search{table.data(), blocks.data(), squares.data(), magnitudes.data()};
     const auto g = vector<20>(amplitude());
     const auto start = static_cast<std::int32_t>(rng() % 1000);
     GainSearchBest b1{.criterion = start};
     GainSearchBest b2 = b1;
-    scalar().pitch_gain_search(g, table.data(), squares.data(), magnitudes.data(), entries, b1);
-    level().pitch_gain_search(g, table.data(), squares.data(), magnitudes.data(), entries, b2);
+    scalar().pitch_gain_search(g, search, entries, b1);
+    level().pitch_gain_search(g, search, entries, b2);
     ASSERT_EQ(b1.criterion, b2.criterion) << "trial " << trial;
     ASSERT_EQ(b1.entry, b2.entry) << "trial " << trial;
     ASSERT_EQ(b1.found, b2.found) << "trial " << trial;
@@ -160,6 +165,52 @@ TEST_P(Kernels, PitchSearch) {
     if (b1.found) {
       ASSERT_EQ(b1.criterion, top) << "trial " << trial;
       ASSERT_EQ(b1.entry, top_entry) << "trial " << trial;
+    }
+  }
+}
+
+// Entries whose values share the signs of g: every partial sum grows toward the total, which lies around
+// 2^31, so the criterion saturates for some entries and the bounds that admit plain sums are tested
+// where they are tight.
+TEST_P(Kernels, PitchGainSearchAtSaturation) {
+  for (int trial = 0; trial < 2000; ++trial) {
+    std::array<std::int16_t, 20> g;
+    for (auto& v : g) v = static_cast<std::int16_t>(std::uniform_int_distribution<int>(-32767, 32767)(rng));
+    const std::size_t entries = 1 + rng() % 170;
+    const int entry_amp = std::array{9000, 14000, 20000, 32767}[rng() % 4];
+    std::vector<AcbGainEntry> rows(entries);
+    for (auto& row : rows) {
+      for (std::size_t i = 0; i < 20; ++i) {
+        const int m = std::uniform_int_distribution<int>(0, entry_amp)(rng);
+        row[i] = static_cast<std::int16_t>(g[i] < 0 ? -m : m);
+      }
+    }
+    std::vector<AcbGainBlock> blocks((entries + 7) / 8);
+    fill_acb_gain_blocks(rows, blocks);
+    std::vector<std::int64_t> squares(entries);
+    std::vector<std::int32_t> magnitudes(entries);
+    for (std::size_t e = 0; e < entries; ++e) {
+      squares[e] = fx::sum_of_squares(rows[e]);
+      magnitudes[e] = static_cast<std::int32_t>(fx::sum_of_magnitudes(rows[e]));
+    }
+    const AcbGainSearchTable search{rows.front().data(), blocks.data(), squares.data(), magnitudes.data()};
+    GainSearchBest b1;
+    GainSearchBest b2;
+    scalar().pitch_gain_search(g, search, entries, b1);
+    level().pitch_gain_search(g, search, entries, b2);
+    std::int32_t top = 0;
+    std::size_t top_entry = 0;
+    for (std::size_t e = 0; e < entries; ++e) {
+      std::int32_t crit = 0;
+      for (std::size_t i = 0; i < 20; ++i) crit = fx::add32(crit, fx::shr32(fx::mult32_16x16(g[i], rows[e][i]), 1));
+      if (crit > top) {
+        top = crit;
+        top_entry = e;
+      }
+    }
+    for (const GainSearchBest& b : {b1, b2}) {
+      ASSERT_EQ(b.criterion, top) << "trial " << trial;
+      ASSERT_EQ(b.entry, top_entry) << "trial " << trial;
     }
   }
 }
