@@ -1,11 +1,14 @@
-// Open-loop pitch: a step-by-step model of the search compared on random and periodic buffers, and
-// hand-built buffers in which only a few lags correlate, for the default, tie and longer-lag rules.
+// Open-loop pitch: a step-by-step model of the search compared on random and periodic buffers and on
+// buffers at the edges of the search's exact shortcuts, and hand-built buffers in which only a few lags
+// correlate, for the default, tie and longer-lag rules.
 #include "codec/encoder/open_loop_pitch.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <initializer_list>
 #include <random>
+#include <vector>
 
 #include "fixedpoint/basic_ops.h"
 
@@ -67,6 +70,56 @@ TEST(OpenLoopPitch, MatchesModelOnRandomAndPeriodicBuffers) {
       EXPECT_EQ(lag, model_pitch(b, start)) << "trial " << trial << " start " << start;
       EXPECT_GE(lag, 18);
       EXPECT_LE(lag, 142);
+    }
+  }
+}
+
+// Runs of equal samples, placed by offset from the half-frame's start: [from, to) holds value.
+struct SampleRun {
+  int from;
+  int to;
+  std::int16_t value;
+};
+Buffer buffer_of(std::size_t start, const std::vector<SampleRun>& runs) {
+  Buffer b{};
+  for (const SampleRun& r : runs) {
+    for (int k = r.from; k < r.to; ++k) b[static_cast<std::size_t>(static_cast<int>(start) + k)] = r.value;
+  }
+  return b;
+}
+SampleRun at(int offset, std::int16_t value) { return {offset, offset + 1, value}; }
+
+// The search sums squares over the samples from 142 before the half-frame to 103 into it. While twice
+// their sum fits in 32 bits the energies are plain sums, and while the sum is within the Cauchy-Schwarz
+// limit of the half-frame ((2^31 - 1)^2 / (4 * its squares), 1073717358 for 32767^2 + 300^2) so are the
+// correlations; past either edge the saturating chains run. The mantissas of 2 * 65535 round to 32767.
+TEST(OpenLoopPitch, MatchesModelAtTheEdgesOfItsShortcuts) {
+  const struct {
+    const char* name;
+    std::vector<SampleRun> runs;
+  } kCases[] = {
+      {"correlation mantissa rounds to 32767", {at(0, 255), at(-40, 257)}},
+      {"energy mantissa rounds to 32767", {at(0, 1), at(-40, 255), at(-50, 22), at(-60, 5)}},
+      // Lag 50's energy saturates at 2^31 - 1: its plain sum would wrap negative and make it win over lag 25.
+      {"twice the squares at 2^31 - 2",
+       {at(0, 18000), at(-50, 18000), at(-25, 20000), at(10, 5073), at(20, 80), at(30, 9), at(40, 3), at(45, 2)}},
+      {"twice the squares at 2^31",
+       {at(0, 18000), at(-50, 18000), at(-25, 20000), at(10, 5073), at(20, 80), at(30, 9), at(40, 3), at(45, 2),
+        at(48, 1)}},
+      {"squares at the correlation limit",
+       {at(0, 300), at(110, 32767), at(-40, 32766), at(-60, 128), at(-80, 13), at(-100, 7)}},
+      {"squares one past the correlation limit",
+       {at(0, 300), at(110, 32767), at(-40, 32766), at(-60, 128), at(-80, 13), at(-100, 7), at(-120, 1)}},
+      {"saturated energy chain turning negative", {{-145, -60, 200}, {-60, 120, 30000}}},
+      {"full-scale negative samples", {{-100, 120, -32768}}},
+  };
+  for (const auto& c : kCases) {
+    for (std::size_t start : kStarts) {
+      const Buffer b = buffer_of(start, c.runs);
+      for (SimdLevel level : {SimdLevel::scalar, SimdLevel::best}) {
+        EXPECT_EQ(estimate_open_loop_pitch(b, start, dsp_kernels(level)), model_pitch(b, start))
+            << c.name << ", start " << start << ", " << simd_level_name(level);
+      }
     }
   }
 }
