@@ -52,7 +52,16 @@ HarmonicWeighting estimate_harmonic_weighting(std::span<const std::int16_t, kPit
   for (std::int32_t x : v) largest = std::max(largest, abs32(x));
   const std::int16_t e = norm32(largest);
   std::array<std::int16_t, 2 * kCandidates + 1> s{};
-  for (std::size_t n = 0; n < v.size(); ++n) s[n] = round32_to16(shl32(v[n], e));
+  if (kExactFastPaths) {
+    // abs32(v[n]) <= largest and largest << e < 2^31 (e = 0 where a sum is -2^31), so shl32 is the plain
+    // shift; round32_to16 saturates (to 32767) only from 0x7FFF8000 up.
+    for (std::size_t n = 0; n < v.size(); ++n) {
+      const std::int64_t scaled = std::int64_t{v[n]} * (std::int64_t{1} << e);
+      s[n] = static_cast<std::int16_t>(std::min<std::int64_t>((scaled + 0x8000) >> 16, kMax16));
+    }
+  } else {
+    for (std::size_t n = 0; n < v.size(); ++n) s[n] = round32_to16(shl32(v[n], e));
+  }
 
   // The largest cr^2 / en wins; a tie keeps the shorter lag.
   int best = -1;

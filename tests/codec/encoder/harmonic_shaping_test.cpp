@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <random>
 
 #include "fixedpoint/basic_ops.h"
@@ -87,6 +88,36 @@ TEST(HarmonicShaping, EstimateAndFilterMatchModel) {
     }
   }
   EXPECT_GT(shaped, 100);  // the gain formula itself was exercised, not only 0 and the cap
+}
+
+// Sums that scale to 0x7FFF8000 and up round to 32767; a correlation saturated at -2^31 leaves the
+// largest magnitude at 2^31 - 1 and no shift.
+TEST(HarmonicShaping, EstimateMatchesModelAtTheRoundingLimits) {
+  constexpr std::size_t kPos = 205;
+  constexpr std::int16_t kOlp = 100;
+  const auto with_past_copy = [](std::initializer_list<std::int16_t> head) {
+    Buffer b{};
+    std::copy(head.begin(), head.end(), b.begin() + kPos);
+    std::copy(head.begin(), head.end(), b.begin() + kPos - kOlp);
+    return b;
+  };
+  Buffer opposed{};
+  std::fill_n(opposed.begin() + kPos, 60, kMax16);
+  std::fill_n(opposed.begin() + kPos - kOlp - 3, 66, kMin16);  // under all seven candidate segments
+  const struct {
+    const char* name;
+    Buffer b;
+  } kCases[] = {
+      {"2 * 65535 scaled to 0x7FFF8000", with_past_copy({255, 22, 5, 1})},
+      {"2 * 65534 scaled to 0x7FFF0000", with_past_copy({255, 22, 5})},
+      {"correlation at -2^31", opposed},
+  };
+  for (const auto& c : kCases) {
+    const HarmonicWeighting hw = estimate_harmonic_weighting(c.b, kPos, kOlp);
+    const HarmonicWeighting want = model_estimate(c.b, kPos, kOlp);
+    EXPECT_EQ(hw.lag, want.lag) << c.name;
+    EXPECT_EQ(hw.gain, want.gain) << c.name;
+  }
 }
 
 TEST(HarmonicShaping, NoPositiveCorrelationKeepsOlpAndCopiesTheSubframe) {
