@@ -46,10 +46,14 @@ void decode_adaptive_codebook(const TableSet& tables, std::span<std::int16_t, kS
     // No partial sum of the five-step chain can saturate, so it is 2 s with s the plain sum; and
     // round32_to16(shl32(2 s, 1)) = saturate16((4 s + 2^15) >> 16) = saturate16((s + 2^13) >> 14), the
     // saturations of the shift and the rounding landing on the same 16-bit result.
+    // Summed tap by tap over the whole subframe, a form the compiler runs eight samples at a time.
+    std::array<std::int32_t, kSubframeSamples> s{};
+    for (std::size_t t = 0; t < kAcbTaps; ++t) {
+      const std::int32_t tap = taps[t];
+      for (std::size_t n = 0; n < kSubframeSamples; ++n) s[n] += std::int32_t{buf[n + t]} * tap;
+    }
     for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-      std::int32_t s = 0;
-      for (std::size_t t = 0; t < kAcbTaps; ++t) s += std::int32_t{buf[n + t]} * taps[t];
-      out[n] = static_cast<std::int16_t>(std::clamp((s + 0x2000) >> 14, std::int32_t{kMin16}, std::int32_t{kMax16}));
+      out[n] = static_cast<std::int16_t>(std::clamp((s[n] + 0x2000) >> 14, std::int32_t{kMin16}, std::int32_t{kMax16}));
     }
     return;
   }
