@@ -75,5 +75,29 @@ TEST(LpcToLsp, FallsBackWhenTheFilterHasTooFewRoots) {
   EXPECT_EQ(v, (Vec{2979, 5958, 8936, 11915, 14894, 17873, 20852, 23831, 26809, 29788}));
 }
 
+// Filters whose search meets grid values where the saturating evaluation chain clips: the roots (or the
+// fallback) are those of the operator-by-operator chain, whichever way the values are computed.
+TEST(LpcToLsp, SaturatingEvaluationsDecideAsTheChainDoes) {
+  const Vec fallback{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  struct Case {
+    Vec lpc;
+    Vec lsp;
+  };
+  const Case cases[] = {
+      // A clipped value places the second root.
+      {{248, 4455, -1737, 287, 2777, 1707, -4959, -435, 5936, -1387},
+       {1424, 5371, 7730, 13447, 13654, 15857, 22954, 23452, 29904, 30518}},
+      {{-4269, -97, -961, 4082, 4902, 4432, 2645, -1483, 41, -1698},
+       {732, 5932, 11487, 12794, 14998, 18340, 21527, 24274, 30023, 30144}},
+      // Clipped values leave the search short of ten roots.
+      {{8577, 10216, -14994, -3836, 18548, -8176, -15203, 6091, 2973, -5766}, fallback},
+  };
+  for (const Case& c : cases) {
+    Vec lsp{};
+    lpc_to_lsp(lsp, c.lpc, fallback);
+    EXPECT_EQ(lsp, c.lsp);
+  }
+}
+
 }  // namespace
 }  // namespace g7231
