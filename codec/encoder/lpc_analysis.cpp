@@ -21,7 +21,6 @@ using fx::deposit_high;
 using fx::deposit_low;
 using fx::div32_16;
 using fx::extract_low;
-using fx::mac32;
 using fx::msu32;
 using fx::mult16_round;
 using fx::mult32_16x16;
@@ -160,7 +159,9 @@ std::int16_t levinson_durbin(std::span<std::int16_t, kLpcOrder> lpc_out, std::sp
     err = round32_to16(add32(mult32_32x16(acc, k), deposit_high(err)));
     if (i > 0) {
       const std::array<std::int16_t, kLpcOrder> t = a;
-      for (std::size_t j = 0; j < i; ++j) a[j] = round32_to16(mac32(deposit_high(a[j]), k, t[i - 1 - j]));
+      // round32_to16(mac32(deposit_high(a[j]), k, t)): mac_round16 adds the rounded product to a[j] in 16 bits,
+      // which lands on the same value, saturation included (fixedpoint/block_ops.h).
+      for (std::size_t j = 0; j < i; ++j) a[j] = fx::mac_round16(a[j], k, t[i - 1 - j]);
     }
   }
   std::ranges::copy(a, lpc_out.begin());
