@@ -48,6 +48,21 @@ TEST(BlockOps, BlocksEqualTheirSaturatingChains) {
   EXPECT_GT(saturated, 10);
 }
 
+// Every length (the vector steps and the tail), full-scale runs included: the pairs of (-32768)^2 fill a
+// 32-bit lane to 2^31.
+TEST(BlockOps, SumOfSquaresIsExact) {
+  std::mt19937 rng(5);
+  for (std::size_t n = 0; n <= 40; ++n) {
+    for (const int fill : {-32768, 32767, 0}) {
+      std::vector<std::int16_t> v(n);
+      for (auto& x : v) x = fill == 0 ? static_cast<std::int16_t>(rng()) : static_cast<std::int16_t>(fill);
+      std::int64_t expected = 0;
+      for (const std::int16_t x : v) expected += std::int64_t{x} * x;
+      ASSERT_EQ(fx::sum_of_squares(v), expected) << n << " " << fill;
+    }
+  }
+}
+
 TEST(BlockOps, ProductBoundIsCauchySchwarz) {
   // 4 sa sb <= limit^2
   EXPECT_TRUE(fx::products_within(1 << 15, 1 << 15, 1 << 16));
