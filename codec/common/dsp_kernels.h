@@ -123,6 +123,14 @@ struct DspKernels {
                          std::span<const std::int16_t, kLpcOrder> a, std::span<const std::int16_t, 2 * kLpcOrder> w,
                          CascadeWork& work, std::int16_t lag, std::int16_t gain);
 
+  // The impulse responses of the four subframes' cascades, as filter_cascade's impulse mode from zero
+  // memories each: a holds the four synthesis filters (10 coefficients each), w the four weighting
+  // filters (20 each), lags and gains the four harmonic shapings.
+  void (*impulse_responses)(std::span<std::array<std::int16_t, kSubframeSamples>, kSubframes> out,
+                            std::span<const std::int16_t, kSubframes * kLpcOrder> a,
+                            std::span<const std::int16_t, kSubframes * 2 * kLpcOrder> w,
+                            std::span<const std::int16_t, kSubframes> lags, std::span<const std::int16_t, kSubframes> gains);
+
   // The formant weighting filter over a frame, in place: per subframe s, numerator coef[20s .. 20s + 9] on
   // the past inputs (fir_mem) and denominator coef[20s + 10 .. 20s + 19] on the past outputs (iir_mem),
   // memories most recent first and carried on.

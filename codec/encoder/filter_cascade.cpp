@@ -20,6 +20,19 @@ void compute_impulse_response(std::span<std::int16_t, kSubframeSamples> out, std
   kernels.filter_cascade(CascadeMode::impulse, out, a, w, work, hw.lag, hw.gain);
 }
 
+void compute_impulse_responses(std::span<std::array<std::int16_t, kSubframeSamples>, kSubframes> out,
+                               std::span<const std::int16_t, kSubframes * kLpcOrder> a,
+                               std::span<const std::int16_t, kSubframes * kWeightingCoefs> w,
+                               std::span<const HarmonicWeighting, kSubframes> hw, const DspKernels& kernels) {
+  std::array<std::int16_t, kSubframes> lags;
+  std::array<std::int16_t, kSubframes> gains;
+  for (std::size_t s = 0; s < kSubframes; ++s) {
+    lags[s] = hw[s].lag;
+    gains[s] = hw[s].gain;
+  }
+  kernels.impulse_responses(out, a, w, lags, gains);
+}
+
 void subtract_ringing(std::span<std::int16_t, kSubframeSamples> target, std::span<const std::int16_t, kLpcOrder> a,
                       std::span<const std::int16_t, kWeightingCoefs> w, const CascadeMemory& mem, HarmonicWeighting hw,
                       const DspKernels& kernels) {

@@ -1,6 +1,7 @@
 // The per-subframe filter cascade: synthesis, formant weighting and harmonic noise shaping.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -22,6 +23,14 @@ struct CascadeMemory {
 void compute_impulse_response(std::span<std::int16_t, kSubframeSamples> out, std::span<const std::int16_t, kLpcOrder> a,
                               std::span<const std::int16_t, kWeightingCoefs> w, HarmonicWeighting hw,
                               const DspKernels& kernels = dsp_kernels(SimdLevel::scalar));
+
+// compute_impulse_response for all four subframes of a frame at once: a holds their synthesis filters,
+// w their weighting filters, hw their harmonic shapings.
+void compute_impulse_responses(std::span<std::array<std::int16_t, kSubframeSamples>, kSubframes> out,
+                               std::span<const std::int16_t, kSubframes * kLpcOrder> a,
+                               std::span<const std::int16_t, kSubframes * kWeightingCoefs> w,
+                               std::span<const HarmonicWeighting, kSubframes> hw,
+                               const DspKernels& kernels = dsp_kernels(SimdLevel::scalar));
 
 // Removes the cascade's zero-input response (from the current memories) from the target.
 void subtract_ringing(std::span<std::int16_t, kSubframeSamples> target, std::span<const std::int16_t, kLpcOrder> a,

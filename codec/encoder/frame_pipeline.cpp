@@ -80,14 +80,17 @@ void encode_active_path(G7231Encoder& enc, std::span<std::int16_t, kFrameSamples
   decode_lpc_sets(*enc.tables, w.quantised_lpc, enc.prev_lsp, params.lsp_index, params.erased);
 
   const CascadeMemory mem = cascade_memory(enc);
-  std::array<std::int16_t, kSubframeSamples> response{};  // impulse response
+  // The impulse responses depend on the filters alone: all four at once. The searches scale and sharpen
+  // their subframe's copy.
+  std::array<std::array<std::int16_t, kSubframeSamples>, kSubframes> responses;
+  compute_impulse_responses(responses, w.quantised_lpc, w.weighting, shaping, *enc.kernels);
   for (std::size_t i = 0; i < kSubframes; ++i) {
     const auto target = subframe(frame, i);
     const auto a = lpc_set(w.quantised_lpc, i);
     const auto wf = weighting_set(w.weighting, i);
     SubframeParams& sub = params.sub[i];
+    const std::span<std::int16_t, kSubframeSamples> response(responses[i]);
 
-    compute_impulse_response(response, a, wf, shaping[i], *enc.kernels);
     subtract_ringing(target, a, wf, mem, shaping[i], *enc.kernels);
     search_adaptive_codebook(target, response, enc, params, i);
     search_fixed_codebook(target, response, enc, params, i);

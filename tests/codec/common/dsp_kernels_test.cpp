@@ -79,6 +79,37 @@ TEST_P(Kernels, FilterCascadeAndFormantWeighting) {
   }
 }
 
+// The four subframes' impulse responses at once against four impulse passes: coefficients from
+// speech-like to full scale, so that some responses saturate and take the step-by-step pass.
+TEST_P(Kernels, ImpulseResponsesOfFourSubframes) {
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int scale = std::array{3000, 6000, 12000, 32767}[trial % 4];
+    auto a = vector<kSubframes * kLpcOrder>(scale);
+    auto w = vector<kSubframes * 2 * kLpcOrder>(scale);
+    if (trial % 5 == 0) {
+      // Every tap of one sign: the responses grow as fast as the taps allow, to full scale and past the
+      // point where a chain saturates.
+      for (auto& v : a) v = static_cast<std::int16_t>(std::abs(v) / 2);
+      for (auto& v : w) v = static_cast<std::int16_t>(-std::abs(v) / 4);
+    }
+    std::array<std::int16_t, kSubframes> lags;
+    std::array<std::int16_t, kSubframes> gains;
+    for (std::size_t s = 0; s < kSubframes; ++s) {
+      lags[s] = static_cast<std::int16_t>(15 + rng() % 131);
+      gains[s] = value(10240);
+    }
+    std::array<std::array<std::int16_t, kSubframeSamples>, kSubframes> got;
+    level().impulse_responses(got, a, w, lags, gains);
+    for (std::size_t s = 0; s < kSubframes; ++s) {
+      std::array<std::int16_t, kSubframeSamples> expected{};
+      CascadeWork work;
+      scalar().filter_cascade(CascadeMode::impulse, expected, std::span(a).subspan(kLpcOrder * s).first<kLpcOrder>(),
+                              std::span(w).subspan(2 * kLpcOrder * s).first<2 * kLpcOrder>(), work, lags[s], gains[s]);
+      ASSERT_EQ(got[s], expected) << "trial " << trial << " subframe " << s;
+    }
+  }
+}
+
 TEST_P(Kernels, CorrelationsAndConvolution) {
   for (int trial = 0; trial < 3000; ++trial) {
     const int amp = amplitude();
