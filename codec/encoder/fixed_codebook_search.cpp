@@ -57,7 +57,12 @@ AcelpCode acelp_encode_subframe(std::span<std::int16_t, kSubframeSamples> vector
 
 AcelpCorrMatrix acelp_correlation_matrix(std::span<const std::int16_t, kSubframeSamples> h, const DspKernels& kernels) {
   std::int32_t energy = 0;
-  for (std::int16_t v : h) energy = mac32(energy, v, v);
+  const std::int64_t squares = sum_of_squares(h);
+  if (kExactFastPaths && 2 * squares <= kMax32) {
+    energy = static_cast<std::int32_t>(2 * squares);  // no partial sum of the chain reaches 2^31
+  } else {
+    for (std::int16_t v : h) energy = mac32(energy, v, v);
+  }
 
   // The response normalised, with four leading zeros so that correlations over the 64-position search
   // frame are truncated at the end of the subframe.
@@ -65,6 +70,11 @@ AcelpCorrMatrix acelp_correlation_matrix(std::span<const std::int16_t, kSubframe
   std::array<std::int16_t, kAcelpSearchFrame> p{};
   if (extract_high(energy) > 32000) {
     for (std::size_t n = 0; n < kSubframeSamples; ++n) p[kLead + n] = shr16(h[n], 1);
+  } else if (kExactFastPaths) {
+    // Every 2 h^2 is at most the energy, below 2^(31 - e) with e its norm (or e is 0), so |h| stays below
+    // 2^(15 - e/2) and h << e/2 within 16 bits: the shift never saturates.
+    const int k = norm32(energy) / 2;
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) p[kLead + n] = static_cast<std::int16_t>(h[n] * (1 << k));
   } else {
     const std::int16_t k = shr16(norm32(energy), 1);
     for (std::size_t n = 0; n < kSubframeSamples; ++n) p[kLead + n] = shl16(h[n], k);
