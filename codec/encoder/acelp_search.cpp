@@ -26,7 +26,10 @@ std::int16_t grid_threshold(std::span<const std::int16_t, kAcelpSearchFrame> d, 
   const std::int16_t top = add16(add16(largest[0], largest[1]), largest[2]);
   std::int32_t sum = 0;
   for (std::size_t k = 0; k < kAcelpTrackPositions; ++k) {
-    for (std::size_t t = 0; t < 3; ++t) sum = mac32(sum, d[8 * k + 2 * t + g], 1);
+    for (std::size_t t = 0; t < 3; ++t) {
+      // 24 steps of 2 d, each at most 2^16 in magnitude, cannot saturate.
+      sum = kExactFastPaths ? sum + 2 * d[8 * k + 2 * t + g] : mac32(sum, d[8 * k + 2 * t + g], 1);
+    }
   }
   const std::int16_t mean = extract_low(shr32(sum, 4));
   return add16(mult16(sub16(top, mean), kAcelpThresholdFactor), mean);
@@ -56,10 +59,13 @@ AcelpPulses acelp_pulse_search(std::span<std::int16_t, kAcelpSearchFrame> d, Ace
   for (std::size_t a = 0; a < kAcelpTracks; ++a) {
     for (std::size_t b = a + 1; b < kAcelpTracks; ++b) {
       AcelpCorrMatrix::Block& c = matrix.block(a, b);
+      std::array<std::int16_t, kAcelpTrackPositions> sgn_b;
+      for (std::size_t kb = 0; kb < kAcelpTrackPositions; ++kb) sgn_b[kb] = sgn[4 * kb + b];
       for (std::size_t ka = 0; ka < kAcelpTrackPositions; ++ka) {
         for (std::size_t kb = 0; kb < kAcelpTrackPositions; ++kb) {
-          const auto s = static_cast<std::int16_t>(sgn[4 * ka + a] * sgn[4 * kb + b]);
-          c[ka][kb] = extract_low(mult16_wrap(c[ka][kb], s));
+          const auto s = static_cast<std::int16_t>(sgn[4 * ka + a] * sgn_b[kb]);
+          // extract_low(mult16_wrap(c, s)) is the product's low 16 bits, which a plain row-wide product gives.
+          c[ka][kb] = kExactFastPaths ? static_cast<std::int16_t>(c[ka][kb] * s) : extract_low(mult16_wrap(c[ka][kb], s));
         }
       }
     }
