@@ -6,6 +6,10 @@
 #include "fixedpoint/basic_ops.h"
 #include "fixedpoint/block_ops.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace g7231 {
 
 using namespace fx;
@@ -46,15 +50,42 @@ void decode_adaptive_codebook(const TableSet& tables, std::span<std::int16_t, kS
     // No partial sum of the five-step chain can saturate, so it is 2 s with s the plain sum; and
     // round32_to16(shl32(2 s, 1)) = saturate16((4 s + 2^15) >> 16) = saturate16((s + 2^13) >> 14), the
     // saturations of the shift and the rounding landing on the same 16-bit result.
-    // Summed tap by tap over the whole subframe, a form the compiler runs eight samples at a time.
-    std::array<std::int32_t, kSubframeSamples> s{};
-    for (std::size_t t = 0; t < kAcbTaps; ++t) {
-      const std::int32_t tap = taps[t];
-      for (std::size_t n = 0; n < kSubframeSamples; ++n) s[n] += std::int32_t{buf[n + t]} * tap;
+#if defined(__SSE2__)
+    // Eight samples at a time, two taps per multiply-add on the pairs (buf[n + t], buf[n + t + 1]); the
+    // excitation padded with zeros so that the last step may read past it.
+    alignas(16) std::array<std::int16_t, kLaggedExcitationSamples + 8> line{};
+    std::copy(buf.begin(), buf.end(), line.begin());
+    const auto tap_pair = [&](std::size_t t) {
+      const auto second = t + 1 < kAcbTaps ? static_cast<std::uint16_t>(taps[t + 1]) : std::uint16_t{0};
+      return _mm_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint16_t>(taps[t]) | (std::uint32_t{second} << 16)));
+    };
+    const __m128i t01 = tap_pair(0);
+    const __m128i t23 = tap_pair(2);
+    const __m128i t4 = tap_pair(4);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi32(0x2000);
+    alignas(16) std::array<std::int16_t, kLaggedExcitationSamples> rounded;
+    for (std::size_t n = 0; n < kSubframeSamples; n += 8) {
+      const auto at = [&](std::size_t t) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + n + t)); };
+      const __m128i b0 = at(0), b1 = at(1), b2 = at(2), b3 = at(3), b4 = at(4);
+      const __m128i lo = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(b0, b1), t01),
+                                                     _mm_madd_epi16(_mm_unpacklo_epi16(b2, b3), t23)),
+                                       _mm_madd_epi16(_mm_unpacklo_epi16(b4, zero), t4));
+      const __m128i hi = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(b0, b1), t01),
+                                                     _mm_madd_epi16(_mm_unpackhi_epi16(b2, b3), t23)),
+                                       _mm_madd_epi16(_mm_unpackhi_epi16(b4, zero), t4));
+      // |s| < 2^30 here, so adding 2^13 stays within 32 bits; packs saturates as saturate16 does.
+      _mm_store_si128(reinterpret_cast<__m128i*>(rounded.data() + n),
+                      _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, half), 14), _mm_srai_epi32(_mm_add_epi32(hi, half), 14)));
     }
+    std::copy_n(rounded.begin(), kSubframeSamples, out.begin());
+#else
     for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-      out[n] = static_cast<std::int16_t>(std::clamp((s[n] + 0x2000) >> 14, std::int32_t{kMin16}, std::int32_t{kMax16}));
+      std::int32_t s = 0;
+      for (std::size_t t = 0; t < kAcbTaps; ++t) s += std::int32_t{buf[n + t]} * taps[t];
+      out[n] = static_cast<std::int16_t>(std::clamp((s + 0x2000) >> 14, std::int32_t{kMin16}, std::int32_t{kMax16}));
     }
+#endif
     return;
   }
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {
