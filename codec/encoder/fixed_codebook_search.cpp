@@ -103,10 +103,20 @@ std::array<std::int16_t, kAcelpSearchFrame> acelp_backward_target(std::span<cons
     }
   }
   std::int32_t largest = 0;
+  std::array<std::int16_t, kAcelpSearchFrame> d{};
+  if constexpr (kExactFastPaths) {
+    // abs32 caps |-2^31| at 2^31 - 1; the shift lies in 2..18, where shr32 is the arithmetic shift and
+    // extract_low keeps the low 16 bits.
+    std::uint32_t top = 0;
+    for (std::int32_t v : y) top = std::max(top, v < 0 ? 0U - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v));
+    largest = static_cast<std::int32_t>(std::min<std::uint32_t>(top, kMax32));
+    const int shift = 18 - std::min<int>(norm32(largest), 16);
+    for (std::size_t j = 0; j < kSubframeSamples; ++j) d[j] = static_cast<std::int16_t>(y[j] >> shift);
+    return d;
+  }
   for (std::int32_t v : y) largest = std::max(largest, abs32(v));
   const std::int16_t e = std::min<std::int16_t>(norm32(largest), 16);
   const std::int16_t shift = sub16(18, e);
-  std::array<std::int16_t, kAcelpSearchFrame> d{};
   for (std::size_t j = 0; j < kSubframeSamples; ++j) d[j] = extract_low(shr32(y[j], shift));
   return d;
 }
