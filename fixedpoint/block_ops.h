@@ -74,6 +74,13 @@ inline std::int32_t largest_magnitude(std::span<const std::int16_t> v) noexcept 
   return m;
 }
 
+// max(abs32(v[i])) over a block, abs32 capping |-2^31| at 2^31 - 1; 0 for an empty block.
+inline std::int32_t largest_abs32(std::span<const std::int32_t> v) noexcept {
+  std::uint32_t top = 0;
+  for (const std::int32_t x : v) top = std::max(top, x < 0 ? 0U - static_cast<std::uint32_t>(x) : static_cast<std::uint32_t>(x));
+  return static_cast<std::int32_t>(std::min<std::uint32_t>(top, kMax32));
+}
+
 // True when a chain of saturating steps that starts within +-start and moves its accumulator by at most
 // swing in all keeps every partial sum in the 32-bit range, so that plain sums give its exact value. The
 // bound also excludes the one saturating product, 2 (-32768)^2 = 2^31.

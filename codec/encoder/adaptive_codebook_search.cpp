@@ -60,7 +60,11 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
   // Common scaling of every candidate's correlations.
   const std::size_t used = kCorrelations * candidates;
   std::int32_t largest = 0;
-  for (std::size_t i = 0; i < used; ++i) largest = std::max(largest, abs32(c[i]));
+  if constexpr (kExactFastPaths) {
+    largest = largest_abs32(std::span(c).first(used));
+  } else {
+    for (std::size_t i = 0; i < used; ++i) largest = std::max(largest, abs32(c[i]));
+  }
   const std::int16_t sh = norm32(largest);
   std::array<std::int16_t, kCorrelations * kMaxCandidates> g{};
   if constexpr (kExactFastPaths) {

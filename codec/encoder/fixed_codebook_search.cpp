@@ -105,11 +105,8 @@ std::array<std::int16_t, kAcelpSearchFrame> acelp_backward_target(std::span<cons
   std::int32_t largest = 0;
   std::array<std::int16_t, kAcelpSearchFrame> d{};
   if constexpr (kExactFastPaths) {
-    // abs32 caps |-2^31| at 2^31 - 1; the shift lies in 2..18, where shr32 is the arithmetic shift and
-    // extract_low keeps the low 16 bits.
-    std::uint32_t top = 0;
-    for (std::int32_t v : y) top = std::max(top, v < 0 ? 0U - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v));
-    largest = static_cast<std::int32_t>(std::min<std::uint32_t>(top, kMax32));
+    // The shift lies in 2..18, where shr32 is the arithmetic shift; extract_low keeps the low 16 bits.
+    largest = largest_abs32(y);
     const int shift = 18 - std::min<int>(norm32(largest), 16);
     for (std::size_t j = 0; j < kSubframeSamples; ++j) d[j] = static_cast<std::int16_t>(y[j] >> shift);
     return d;

@@ -63,6 +63,16 @@ TEST(BlockOps, SumOfSquaresIsExact) {
   }
 }
 
+TEST(BlockOps, LargestAbs32IsTheLargestSaturatingMagnitude) {
+  const std::vector<std::vector<std::int32_t>> cases = {
+      {}, {0}, {-5, 3}, {fx::kMin32}, {7, fx::kMin32, 9}, {fx::kMax32, -1}, {-fx::kMax32}};
+  for (const auto& v : cases) {
+    std::int32_t expected = 0;
+    for (const std::int32_t x : v) expected = std::max(expected, fx::abs32(x));
+    EXPECT_EQ(fx::largest_abs32(v), expected);
+  }
+}
+
 TEST(BlockOps, ProductBoundIsCauchySchwarz) {
   // 4 sa sb <= limit^2
   EXPECT_TRUE(fx::products_within(1 << 15, 1 << 15, 1 << 16));
