@@ -96,11 +96,25 @@ void apply_harmonic_weighting(std::span<std::int16_t, kFrameSamples> out,
                               std::span<const std::int16_t, kPitchBufferLength> buf, std::size_t start,
                               HarmonicWeighting hw) {
   const std::size_t base = kPitchBufferLength - kFrameSamples + start;  // the subframe's first sample
-  for (std::size_t i = 0; i < kSubframeSamples; ++i) {
-    std::int32_t acc = deposit_high(buf[base + i]);
-    acc = msu32(acc, hw.gain, buf[base + i - static_cast<std::size_t>(hw.lag)]);
-    out[start + i] = round32_to16(acc);
+  const std::int16_t* x = buf.data() + base;
+  const std::int16_t* past = x - static_cast<std::size_t>(hw.lag);
+  std::int16_t* y = out.data() + start;
+  if (kExactFastPaths && hw.gain >= -16383 && hw.gain <= 16384) {
+    // round32_to16(msu32(deposit_high(x), g, v)) = saturate16(x + t), t = (h v + 2^15) >> 16 with h = -2g
+    // (a 16-bit value here): the high half of h v plus bit 15 of its low half, then a 16-bit sum whose
+    // wrap-around is replaced by the saturated value. All in 16 bits, which vectorises.
+    const auto h = static_cast<std::int16_t>(-2 * hw.gain);
+    for (std::size_t i = 0; i < kSubframeSamples; ++i) {
+      const auto high = static_cast<std::int16_t>((std::int32_t{h} * past[i]) >> 16);
+      const auto low = static_cast<std::int16_t>(h * past[i]);
+      const auto t = static_cast<std::int16_t>(high - (low >> 15));
+      const auto sum = static_cast<std::int16_t>(x[i] + t);
+      const bool wrapped = ((x[i] ^ sum) & (t ^ sum)) < 0;
+      y[i] = wrapped ? static_cast<std::int16_t>((x[i] >> 15) ^ kMax16) : sum;
+    }
+    return;
   }
+  for (std::size_t i = 0; i < kSubframeSamples; ++i) y[i] = round32_to16(msu32(deposit_high(x[i]), hw.gain, past[i]));
 }
 
 }  // namespace g7231
