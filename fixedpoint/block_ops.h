@@ -67,11 +67,15 @@ constexpr std::int64_t sum_of_magnitudes(std::span<const std::int16_t> c) noexce
   return s;
 }
 
-// max(|v[i]|) over a block, 0 for an empty one.
+// max(|v[i]|) over a block, 0 for an empty one. The extremes are taken in 16 bits, which vectorises.
 inline std::int32_t largest_magnitude(std::span<const std::int16_t> v) noexcept {
-  std::int32_t m = 0;
-  for (std::int16_t x : v) m = std::max(m, x < 0 ? -std::int32_t{x} : std::int32_t{x});
-  return m;
+  std::int16_t high = 0;
+  std::int16_t low = 0;
+  for (std::int16_t x : v) {
+    high = std::max(high, x);
+    low = std::min(low, x);
+  }
+  return std::max(std::int32_t{high}, -std::int32_t{low});
 }
 
 // max(abs32(v[i])) over a block, abs32 capping |-2^31| at 2^31 - 1; 0 for an empty block.

@@ -132,7 +132,7 @@ void encode_frame_pipeline(G7231Encoder& enc, std::span<std::int16_t, kFrameSamp
   remove_dc(frame, enc.hpf_prev_input, enc.hpf_prev_output, enc.highpass_enabled != 0);
   analyse_lpc(w.lpc, enc.analysis_history, frame, enc.sine_detector, enc.cng, *enc.kernels);
   lpc_to_lsp(w.lsp, lpc_set(w.lpc, kSubframes - 1), enc.prev_lsp);
-  FrameKind kind = detect_voice_activity(frame, enc.vad, enc.sine_detector, enc.vad_enabled != 0) == 1
+  FrameKind kind = detect_voice_activity(frame, enc.vad, enc.sine_detector, enc.vad_enabled != 0, *enc.kernels) == 1
                        ? FrameKind::active
                        : FrameKind::untransmitted;
   params.lsp_index = quantise_lsp(*enc.tables, w.lsp, enc.prev_lsp, *enc.kernels);

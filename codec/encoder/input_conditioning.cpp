@@ -33,13 +33,7 @@ void remove_dc(std::span<std::int16_t, kFrameSamples> frame, std::int16_t& prev_
   if (fx::kExactFastPaths) {
     // The first two steps give (x(n) - x(n-1)) 2^15 exactly (within +-(2^31 - 2^15)) and
     // mult32_32x16(y, 0x7F00) is exactly floor(127 y / 128): only the add32 and the rounding can saturate.
-    std::int16_t high = prev_input;
-    std::int16_t low = prev_input;
-    for (const std::int16_t x : frame) {
-      high = std::max(high, x);
-      low = std::min(low, x);
-    }
-    const std::int64_t largest = std::max(std::int32_t{high}, -std::int32_t{low});
+    const std::int64_t largest = std::max(fx::largest_magnitude(frame), std::abs(std::int32_t{prev_input}));
     if (std::abs(std::int64_t{prev_output}) + (largest << 16) + 128 < 0x7FFF8000) {
       // |y(n)| < |y(-1)| + 2^16 max|x| + 128 (the filter's response sums to 2 in magnitude, its floors lose
       // under 128 in all), so nothing saturates: plain 32-bit sums, floor(127 y / 128) = y - ceil(y / 128).

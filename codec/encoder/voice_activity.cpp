@@ -1,6 +1,7 @@
 #include "codec/encoder/voice_activity.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "codec/tables/voice_activity_tables.h"
 #include "fixedpoint/basic_ops.h"
@@ -34,27 +35,46 @@ std::int16_t pitch_stationarity(const std::array<std::int16_t, 4>& lags) {
 
 // Energy of samples 60..239 through the noise inverse filter.
 std::int32_t inverse_filtered_energy(std::span<const std::int16_t, kFrameSamples> frame,
-                                     const std::array<std::int16_t, kLpcOrder>& noise_lpc) {
+                                     const std::array<std::int16_t, kLpcOrder>& noise_lpc, const DspKernels& kernels) {
   constexpr std::size_t kCount = kFrameSamples - kSubframeSamples;
   // Each sample's chain starts within 2^14 max|x| and moves by at most 2 sum|c| max|x| over the samples
   // it reads (50..239): within 2^31 - 1, no partial sum saturates and the filter is summed plainly.
   const std::int64_t largest = largest_magnitude(frame.subspan(kSubframeSamples - kLpcOrder));
   if (chain_within(largest << 14, 2 * sum_of_magnitudes(noise_lpc) * largest)) {
-    std::array<std::int32_t, kCount> acc;
-    for (std::size_t j = 0; j < kCount; ++j) acc[j] = std::int32_t{frame[kSubframeSamples + j]} * 16384;
-    for (std::size_t k = 0; k < kLpcOrder; ++k) {
-      const std::int32_t c2 = 2 * std::int32_t{noise_lpc[k]};
-      const std::int16_t* x = frame.data() + kSubframeSamples - 1 - k;
-      for (std::size_t j = 0; j < kCount; ++j) acc[j] -= c2 * x[j];
-    }
+    // All outputs at once as lagged correlations of the taps, oldest sample first (the coefficients,
+    // -8192 for the sample itself, then zeros to the kernel's multiple of 8), with the samples 50..239
+    // (then zeros, which only those zero taps read): out[i] = -acc / 2 for sample 239 - i.
+    constexpr std::size_t kTaps = 16;
+    std::array<std::int16_t, kTaps> taps{};
+    for (std::size_t k = 0; k < kLpcOrder; ++k) taps[kLpcOrder - 1 - k] = noise_lpc[k];
+    taps[kLpcOrder] = -8192;
+    std::array<std::int16_t, kCount + kTaps> line;
+    const auto end = std::copy(frame.begin() + (kSubframeSamples - kLpcOrder), frame.end(), line.begin());
+    std::fill(end, line.end(), std::int16_t{0});
+    std::array<std::int32_t, kCount> half;
+    kernels.lagged_correlations(taps.data(), line.data() + kCount - 1, kTaps, kCount, half.data());
     // round32_to16 (whose add32 saturates only upwards from here), then the energy: a mac32 chain of
-    // squares only grows, so it is min(2 sum r^2, 2^31 - 1), the saturated square of -32768 included.
-    std::int64_t squares = 0;
-    for (std::size_t j = 0; j < kCount; ++j) {
-      const auto r = static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{acc[j]} + 0x8000, kMax32) >> 16);
-      squares += r * r;
+    // squares only grows, so it is min(2 sum r^2, 2^31 - 1) in any order, the saturated square of
+    // -32768 included.
+    std::uint64_t squares = 0;
+    const std::int64_t largest_r = ((largest << 14) + 2 * sum_of_magnitudes(noise_lpc) * largest + 0x8000) >> 16;
+    if (largest_r * largest_r * std::int64_t{kCount} <= std::numeric_limits<std::uint32_t>::max()) {
+      // Every |r| is within the chain's bound over 2^16, rounded: the squares' sum fits 32 bits unsigned.
+      std::uint32_t sum = 0;
+      for (std::size_t j = 0; j < kCount; ++j) {
+        const std::int32_t acc = -2 * half[j];
+        const std::int32_t r = (acc >> 16) + ((acc >> 15) & 1);
+        sum += static_cast<std::uint32_t>(r * r);
+      }
+      squares = sum;
+    } else {
+      for (std::size_t j = 0; j < kCount; ++j) {
+        const std::int32_t acc = -2 * half[j];
+        const std::int32_t r = std::min((acc >> 16) + ((acc >> 15) & 1), std::int32_t{kMax16});
+        squares += static_cast<std::uint32_t>(r * r);
+      }
     }
-    return mult32_32x16(static_cast<std::int32_t>(std::min<std::int64_t>(2 * squares, kMax32)), 2913);
+    return mult32_32x16(static_cast<std::int32_t>(std::min<std::uint64_t>(2 * squares, kMax32)), 2913);
   }
   std::int32_t energy = 0;
   for (std::size_t j = 0; j < kCount; ++j) {
@@ -81,7 +101,7 @@ std::int32_t speech_threshold(std::int32_t noise_level) {
 }  // namespace
 
 std::int16_t detect_voice_activity(std::span<const std::int16_t, kFrameSamples> frame, VadState& vad,
-                                   std::int16_t sine_detector, bool vad_enabled) {
+                                   std::int16_t sine_detector, bool vad_enabled, const DspKernels& kernels) {
   if (!vad_enabled) return 1;
 
   // The noise level adapts quickly only while the signal shows neither a stable pitch nor a sinusoid.
@@ -92,7 +112,7 @@ std::int16_t detect_voice_activity(std::span<const std::int16_t, kFrameSamples> 
   }
   vad.adapt_count = std::clamp<std::int16_t>(vad.adapt_count, 0, kMaxAdaptCount);
 
-  const std::int32_t energy = inverse_filtered_energy(frame, vad.noise_lpc);
+  const std::int32_t energy = inverse_filtered_energy(frame, vad.noise_lpc, kernels);
 
   if (vad.noise_level > vad.prev_energy) {
     vad.noise_level = add32(sub32(vad.prev_energy, shr32(vad.prev_energy, 2)), shr32(vad.noise_level, 2));

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "codec/common/constants.h"
+#include "codec/common/dsp_kernels.h"
 #include "codec/encoder/encoder_state.h"
 
 namespace g7231 {
@@ -12,6 +13,7 @@ namespace g7231 {
 // 1 when the frame (high-pass filtered, not yet delayed) is active speech, 0 when it is inactive.
 // With detection off every frame is active and no state changes.
 std::int16_t detect_voice_activity(std::span<const std::int16_t, kFrameSamples> frame, VadState& vad,
-                                   std::int16_t sine_detector, bool vad_enabled);
+                                   std::int16_t sine_detector, bool vad_enabled,
+                                   const DspKernels& kernels = dsp_kernels());
 
 }  // namespace g7231
