@@ -1,6 +1,7 @@
 #include "codec/encoder/voice_activity.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 
 #include "codec/tables/voice_activity_tables.h"
@@ -23,6 +24,17 @@ std::int16_t pitch_stationarity(const std::array<std::int16_t, 4>& lags) {
   std::int16_t m = kPitchMax;
   for (std::int16_t p : lags) m = std::min(m, p);
   std::int16_t count = 0;
+  if (kExactFastPaths) {
+    // The add16 chain adds m each time, so it saturates as k m does; and a difference that sub16 or abs16
+    // saturates is beyond 3 either way: plain sums give the same count, and vectorise.
+    for (std::int16_t p : lags) {
+      for (std::int32_t k = 1; k <= 8; ++k) {
+        const std::int32_t t = std::clamp<std::int32_t>(k * m, kMin16, kMax16);
+        count = static_cast<std::int16_t>(count + (std::abs(t - p) <= 3));
+      }
+    }
+    return count;
+  }
   for (std::int16_t p : lags) {
     std::int16_t t = m;
     for (int k = 0; k < 8; ++k) {

@@ -90,6 +90,24 @@ TEST(HarmonicShaping, EstimateAndFilterMatchModel) {
   EXPECT_GT(shaped, 100);  // the gain formula itself was exercised, not only 0 and the cap
 }
 
+// Any gain, at the full-scale extremes and around the 16-bit limits of -2g: the filter saturates either
+// way as its operators do.
+TEST(HarmonicShaping, FilterMatchesTheOperatorsAtEveryGain) {
+  Buffer raw;
+  constexpr std::array<std::int16_t, 7> kValues = {32767, -32768, 1, -1, 0, 16384, -16385};
+  for (std::size_t n = 0; n < raw.size(); ++n) raw[n] = kValues[(n * n + n / 7) % kValues.size()];
+  for (const std::int16_t gain : {-32768, -16384, -16383, -1, 0, 1, 10240, 16384, 16385, 32767}) {
+    for (const std::int16_t lag : {18, 145}) {
+      Frame out{};
+      apply_harmonic_weighting(out, raw, 120, {lag, gain});
+      for (std::size_t i = 0; i < 60; ++i) {
+        const std::size_t n = 265 + i;
+        ASSERT_EQ(out[120 + i], round32_to16(msu32(deposit_high(raw[n]), gain, raw[n - lag]))) << gain << " " << i;
+      }
+    }
+  }
+}
+
 // Sums that scale to 0x7FFF8000 and up round to 32767; a correlation saturated at -2^31 leaves the
 // largest magnitude at 2^31 - 1 and no shift.
 TEST(HarmonicShaping, EstimateMatchesModelAtTheRoundingLimits) {

@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "fixedpoint/basic_ops.h"
+
 namespace g7231 {
 namespace {
 
@@ -53,6 +55,42 @@ TEST(RemoveDc, FirstSampleIsHalfRoundedUp) {
     Frame f = constant_frame(x);
     remove_dc(f, prev_in, prev_out, true);
     EXPECT_EQ(f[0], half) << "x = " << x;
+  }
+}
+
+// The filter's operator chain, sample by sample.
+void stepwise_remove_dc(Frame& f, std::int16_t& prev_in, std::int32_t& prev_out) {
+  for (std::int16_t& x : f) {
+    const std::int32_t acc = fx::mac32(fx::mult32_16x16(x, 0x4000), prev_in, -16384);
+    prev_in = x;
+    prev_out = fx::add32(acc, fx::mult32_32x16(prev_out, 0x7F00));
+    x = fx::round32_to16(prev_out);
+  }
+}
+
+// Saturation of the state at either end, the rounding's saturation, and states on either side of the
+// bound under which the frame is filtered without saturation checks.
+TEST(RemoveDc, MatchesTheStepwiseFilterAtTheSaturationLimits) {
+  constexpr std::int32_t kEdge = 0x7FFF8000 - (16384 << 16) - 128;  // the bound, for max |x| = 16384
+  struct Case {
+    std::int16_t prev_in;
+    std::int32_t prev_out;
+    std::int16_t a, b;  // the frame alternates a, b every 20 samples
+  };
+  for (const Case& c : {Case{-32768, 0, 32767, -32768}, Case{32767, fx::kMin32, -32768, 32767},
+                        Case{0, fx::kMax32, 32767, 32767}, Case{0, fx::kMax32 - 0x8000, 0, 0},
+                        Case{16384, kEdge - 1, 16384, 16384}, Case{16384, kEdge, 16384, 16384},
+                        Case{-16384, -kEdge + 1, -16384, 16384}, Case{-16384, -kEdge, -16384, 16384}}) {
+    Frame f;
+    for (std::size_t n = 0; n < f.size(); ++n) f[n] = (n / 20) % 2 ? c.b : c.a;
+    Frame want = f;
+    std::int16_t in = c.prev_in, want_in = c.prev_in;
+    std::int32_t out = c.prev_out, want_out = c.prev_out;
+    remove_dc(f, in, out, true);
+    stepwise_remove_dc(want, want_in, want_out);
+    EXPECT_EQ(f, want) << c.prev_in << " " << c.prev_out << " " << c.a << " " << c.b;
+    EXPECT_EQ(in, want_in);
+    EXPECT_EQ(out, want_out);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <random>
 #include <tuple>
 
+#include "codec/common/dsp_kernels.h"
 #include "codec/tables/voice_activity_tables.h"
 #include "fixedpoint/basic_ops.h"
 
@@ -94,6 +95,39 @@ TEST(VoiceActivity, MatchesTheStepwiseDetectorOnRandomRuns) {
       ASSERT_EQ(detect_voice_activity(x, code, sine, true), ref_detect(x, ref, sine)) << run << "/" << f;
       ASSERT_TRUE(fields(code) == fields(ref)) << run << "/" << f;
     }
+  }
+}
+
+// Full-scale frames (the energy saturates, or the filter's sums would), levels on either side of the
+// residual bound under which the energy is summed in 32 bits, and extreme filters, at every kernel level.
+TEST(VoiceActivity, MatchesTheStepwiseDetectorAtTheEnergyLimitsOnEveryLevel) {
+  using Filter = std::array<std::int16_t, 10>;
+  for (const SimdLevel level : {SimdLevel::scalar, SimdLevel::sse41, SimdLevel::avx2, SimdLevel::avx512}) {
+    if (!simd_level_available(level)) continue;
+    for (const int amplitude : {32767, 19536, 19540, 2400, 1}) {
+      for (const Filter& lpc : {Filter{}, Filter{-32768, 32767}, Filter{8192, -4096, 2048, -1024, 512}}) {
+        Frame x;
+        for (std::size_t n = 0; n < x.size(); ++n) x[n] = static_cast<std::int16_t>(n % 3 ? amplitude : -amplitude - (n % 2));
+        VadState code;
+        code.noise_lpc = lpc;
+        VadState ref = code;
+        ASSERT_EQ(detect_voice_activity(x, code, 0, true, dsp_kernels(level)), ref_detect(x, ref, 0));
+        ASSERT_TRUE(fields(code) == fields(ref)) << simd_level_name(level) << " " << amplitude << " " << lpc[0];
+      }
+    }
+  }
+}
+
+// Lags of any value, where the multiples of the shortest saturate or the differences do.
+TEST(VoiceActivity, PitchStationarityMatchesTheStepwiseCountForAnyLags) {
+  using Lags = std::array<std::int16_t, 4>;
+  for (const Lags& lags : {Lags{0, 0, 0, 3}, Lags{-32768, 32767, 0, 3}, Lags{-5000, -10000, -15000, -20000},
+                           Lags{-4096, -32768, -32765, 4}, Lags{18, 36, 57, 146}, Lags{145, 145, 290, 1163}}) {
+    VadState code;
+    code.lag_history = lags;
+    VadState ref = code;
+    ASSERT_EQ(detect_voice_activity(Frame{}, code, 0, true), ref_detect(Frame{}, ref, 0));
+    EXPECT_EQ(code.adapt_count, ref.adapt_count) << lags[0] << " " << lags[1];
   }
 }
 
