@@ -32,15 +32,16 @@ void remove_dc(std::span<std::int16_t, kFrameSamples> frame, std::int16_t& prev_
   // y(n) = x(n)/2 - x(n-1)/2 + (127/128) y(n-1), kept at full 32-bit precision between samples.
   if (fx::kExactFastPaths) {
     // The first two steps give (x(n) - x(n-1)) 2^15 exactly (within +-(2^31 - 2^15)) and
-    // mult32_32x16(y, 0x7F00) is exactly floor(127 y / 128): only the add32 and the rounding can saturate.
+    // mult32_32x16(y, 0x7F00) is exactly floor(127 y / 128) = y - ceil(y / 128): only the add32 and the
+    // rounding can saturate.
+    std::array<std::int32_t, kFrameSamples> rise;
+    rise[0] = (std::int32_t{frame[0]} - prev_input) * 32768;
+    for (std::size_t n = 1; n < kFrameSamples; ++n) rise[n] = (std::int32_t{frame[n]} - frame[n - 1]) * 32768;
     const std::int64_t largest = std::max(fx::largest_magnitude(frame), std::abs(std::int32_t{prev_input}));
+    prev_input = frame[kFrameSamples - 1];
     if (std::abs(std::int64_t{prev_output}) + (largest << 16) + 128 < 0x7FFF8000) {
       // |y(n)| < |y(-1)| + 2^16 max|x| + 128 (the filter's response sums to 2 in magnitude, its floors lose
-      // under 128 in all), so nothing saturates: plain 32-bit sums, floor(127 y / 128) = y - ceil(y / 128).
-      std::array<std::int32_t, kFrameSamples> rise;
-      rise[0] = (std::int32_t{frame[0]} - prev_input) * 32768;
-      for (std::size_t n = 1; n < kFrameSamples; ++n) rise[n] = (std::int32_t{frame[n]} - frame[n - 1]) * 32768;
-      prev_input = frame[kFrameSamples - 1];
+      // under 128 in all), so nothing saturates: plain 32-bit sums.
       std::int32_t y = prev_output;
 #pragma GCC unroll 4
       for (std::size_t n = 0; n < kFrameSamples; ++n) {
@@ -51,10 +52,9 @@ void remove_dc(std::span<std::int16_t, kFrameSamples> frame, std::int16_t& prev_
     } else {
       // add32 as the 64-bit sum clamped; round32_to16 saturates only from 0x7FFF8000 up.
       std::int64_t y = prev_output;
-      for (std::int16_t& x : frame) {
-        y = std::clamp<std::int64_t>((std::int64_t{x - prev_input} << 15) + ((y * 127) >> 7), fx::kMin32, fx::kMax32);
-        prev_input = x;
-        x = static_cast<std::int16_t>(std::min<std::int64_t>((y + 0x8000) >> 16, fx::kMax16));
+      for (std::size_t n = 0; n < kFrameSamples; ++n) {
+        y = std::clamp<std::int64_t>(y - ((y + 127) >> 7) + rise[n], fx::kMin32, fx::kMax32);
+        frame[n] = static_cast<std::int16_t>(std::min<std::int64_t>((y + 0x8000) >> 16, fx::kMax16));
       }
       prev_output = static_cast<std::int32_t>(y);
     }
