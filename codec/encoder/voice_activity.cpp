@@ -55,7 +55,8 @@ std::int32_t inverse_filtered_energy(std::span<const std::int16_t, kFrameSamples
   if (chain_within(largest << 14, 2 * sum_of_magnitudes(noise_lpc) * largest)) {
     // All outputs at once as lagged correlations of the taps, oldest sample first (the coefficients,
     // -8192 for the sample itself, then zeros to the kernel's multiple of 8), with the samples 50..239
-    // (then zeros, which only those zero taps read): out[i] = -acc / 2 for sample 239 - i.
+    // (then zeros, which only those zero taps read): out[i] = -acc / 2 for sample 239 - i. Its partial
+    // sums, in whatever order the kernel takes them, are within half the bound above.
     constexpr std::size_t kTaps = 16;
     std::array<std::int16_t, kTaps> taps{};
     for (std::size_t k = 0; k < kLpcOrder; ++k) taps[kLpcOrder - 1 - k] = noise_lpc[k];

@@ -11,7 +11,8 @@
 namespace g7231 {
 
 // 1 when the frame (high-pass filtered, not yet delayed) is active speech, 0 when it is inactive.
-// With detection off every frame is active and no state changes.
+// With detection off every frame is active and no state changes. The kernels (any level gives the same
+// decision) filter the frame.
 std::int16_t detect_voice_activity(std::span<const std::int16_t, kFrameSamples> frame, VadState& vad,
                                    std::int16_t sine_detector, bool vad_enabled,
                                    const DspKernels& kernels = dsp_kernels());
