@@ -182,12 +182,13 @@ struct DspKernels {
   // bounded each within +-(2^31 - 1) / 2): v[n] = clamp(sum amp r[n - pos], -2^28, 2^28 - 1) >> 13 for
   // n < 60, v[60..63] = 0. Then the merit 2<t, v> - <v, v> as its mac32/sub32 chain gives it, when a
   // bound shows that the chain cannot saturate (true), else false with merit untouched.
-  // The row of a 256-row LSP codebook (width 3 or 4 values per row, rows stored one after another) with the
-  // largest score 4 sum tw t - 2 sum c t, t = (ww c + 2^14) >> 15 (mult16_round of a weight ww >= 0), the
-  // first of equal ones; row 0 must score 0 (all zeros) so that the winner scores at least 0. Plain 32-bit
-  // sums: the caller has bounded every score's partial sums within the 32-bit range.
-  std::int16_t (*lsp_band_search)(const std::int16_t* book, std::size_t width, const std::int32_t* tw,
-                                  const std::int32_t* ww);
+  // The row of a 256-row LSP codebook in the padded layout (four values a row; a 3-value band's fourth
+  // value, target and weight are zero) with the largest score 4 sum target t - 2 sum c t, t = (w c + 2^14)
+  // >> 15 (mult16_round of a weight w >= 0), the first of equal ones; row 0 must score 0 (all zeros) so
+  // that the winner scores at least 0. Plain 32-bit sums: the caller has bounded every score's partial
+  // sums within the 32-bit range.
+  std::int16_t (*lsp_band_search)(const LspPaddedCodebook& book, const std::array<std::int16_t, 4>& target,
+                                  const std::array<std::int16_t, 4>& weights);
 
   bool (*mpmlq_merit)(const MpmlqMeritInput& in, const std::size_t* positions, const std::int16_t* amplitudes,
                       std::size_t pulses, PaddedVector& v, std::int32_t& merit);

@@ -20,9 +20,8 @@ static_assert(kLspBandLayout[0].length == std::tuple_size_v<LspCodebook<3>::valu
 static_assert(kLspBandLayout[1].length == std::tuple_size_v<LspCodebook<3>::value_type>);
 static_assert(kLspBandLayout[2].length == std::tuple_size_v<LspCodebook<4>::value_type>);
 static_assert(kLspBandLayout[2].first + kLspBandLayout[2].length == kLpcOrder);
-// The search kernel reads a codebook's rows as one run of values.
-static_assert(sizeof(std::array<std::int16_t, 3>) == 3 * sizeof(std::int16_t));
-static_assert(sizeof(std::array<std::int16_t, 4>) == 4 * sizeof(std::int16_t));
+// The search kernel reads a padded codebook's rows as one run of values.
+static_assert(sizeof(LspPaddedCodebook) == 4 * kLspCodebookRows * sizeof(std::int16_t));
 
 // The row of one band's codebook that maximises 2*sum(w*target*c) - sum(w*c*c), i.e. minimises the weighted
 // squared error. Row 0 (all zeros) scores exactly 0, so another row wins only with a strictly positive
@@ -44,19 +43,21 @@ bool plain_scores(std::span<const std::int16_t, kLpcOrder> target, std::span<con
 
 template <std::size_t Width>
 std::int16_t search_band(std::span<const std::int16_t, kLpcOrder> target, std::span<const std::int16_t, kLpcOrder> w,
-                         std::span<const std::array<std::int16_t, Width>, kLspCodebookRows> book, std::size_t first,
-                         std::int32_t max_c, const DspKernels& kernels) {
+                         std::span<const std::array<std::int16_t, Width>, kLspCodebookRows> book,
+                         const LspPaddedCodebook& padded, std::size_t first, std::int32_t max_c,
+                         const DspKernels& kernels) {
   std::int32_t best = -1;
   std::int16_t best_row = 0;
   // The kernel's first-best choice needs row 0 to score 0, which an all-zero row does.
   if (plain_scores<Width>(target, w, max_c, first) && std::ranges::all_of(book[0], [](std::int16_t v) { return v == 0; })) {
-    std::array<std::int32_t, Width> tw;
-    std::array<std::int32_t, Width> ww;
+    // A 3-value band's fourth value has zero weight and target, and adds nothing to any score.
+    std::array<std::int16_t, 4> band_target{};
+    std::array<std::int16_t, 4> band_weights{};
     for (std::size_t j = 0; j < Width; ++j) {
-      tw[j] = target[first + j];
-      ww[j] = w[first + j];
+      band_target[j] = target[first + j];
+      band_weights[j] = w[first + j];
     }
-    return kernels.lsp_band_search(book[0].data(), Width, tw.data(), ww.data());
+    return kernels.lsp_band_search(padded, band_target, band_weights);
   }
   for (std::size_t r = 0; r < book.size(); ++r) {
     const auto& c = book[r];
@@ -117,9 +118,12 @@ std::int32_t quantise_lsp(const TableSet& tables, std::span<std::int16_t, kLpcOr
 std::int32_t search_lsp_bands(const TableSet& tables, std::span<const std::int16_t, kLpcOrder> target,
                               std::span<const std::int16_t, kLpcOrder> weights, const DspKernels& kernels) {
   const std::int16_t rows[] = {
-      search_band<3>(target, weights, tables.lsp_band0, kLspBandLayout[0].first, tables.lsp_largest[0], kernels),
-      search_band<3>(target, weights, tables.lsp_band1, kLspBandLayout[1].first, tables.lsp_largest[1], kernels),
-      search_band<4>(target, weights, tables.lsp_band2, kLspBandLayout[2].first, tables.lsp_largest[2], kernels),
+      search_band<3>(target, weights, tables.lsp_band0, tables.lsp_padded[0], kLspBandLayout[0].first,
+                     tables.lsp_largest[0], kernels),
+      search_band<3>(target, weights, tables.lsp_band1, tables.lsp_padded[1], kLspBandLayout[1].first,
+                     tables.lsp_largest[1], kernels),
+      search_band<4>(target, weights, tables.lsp_band2, tables.lsp_padded[2], kLspBandLayout[2].first,
+                     tables.lsp_largest[2], kernels),
   };
   std::int32_t result = 0;
   for (const std::int16_t row : rows) result = add32(shl32(result, kLspIndexBitsPerBand), row);

@@ -89,6 +89,19 @@ constexpr std::int32_t largest_entry(const LspCodebook<Width>& book) {
   return m;
 }
 
+// An LSP codebook with every row padded to four values (a 3-value row followed by a zero), the layout the
+// band search reads: one row per 64-bit lane, the same steps for every band.
+using LspPaddedCodebook = std::array<std::array<std::int16_t, 4>, kLspCodebookRows>;
+
+template <std::size_t Width>
+constexpr void pad_lsp_rows(const LspCodebook<Width>& book, LspPaddedCodebook& padded) {
+  static_assert(Width <= 4);
+  for (std::size_t r = 0; r < kLspCodebookRows; ++r) {
+    padded[r].fill(0);
+    for (std::size_t j = 0; j < Width; ++j) padded[r][j] = book[r][j];
+  }
+}
+
 // A read-only view of the nine tables of a set, wherever they are held.
 struct TableSetView {
   std::span<const std::array<std::int16_t, 3>, kLspCodebookRows> lsp_band0;
@@ -117,7 +130,7 @@ struct TableSet {
   std::array<std::int16_t, kAcbEntries> sharp_gain{};        // and its gain (Q15)
 
   // Derived: each pitch-gain entry's sum of squares and sum of magnitudes, each LSP codebook's largest
-  // magnitude, and the pitch-gain tables in blocks.
+  // magnitude, the pitch-gain tables in blocks and the LSP codebooks with padded rows.
   std::array<std::int64_t, kAcbShortLagEntries> acb_squares85{};
   std::array<std::int64_t, kAcbEntries> acb_squares170{};
   std::array<std::int32_t, kAcbShortLagEntries> acb_magnitudes85{};
@@ -125,6 +138,7 @@ struct TableSet {
   std::array<std::int32_t, 3> lsp_largest{};
   AcbGainBlocks<kAcbShortLagEntries> acb_blocks85{};  // the pitch-gain tables in the search's layout
   AcbGainBlocks<kAcbEntries> acb_blocks170{};
+  std::array<LspPaddedCodebook, 3> lsp_padded{};  // the LSP codebooks in the band search's layout
 
   // Fills in the derived members from the nine tables.
   constexpr void derive() {
@@ -135,6 +149,9 @@ struct TableSet {
     lsp_largest = {largest_entry(lsp_band0), largest_entry(lsp_band1), largest_entry(lsp_band2)};
     fill_acb_gain_blocks(acb_gain85, acb_blocks85);
     fill_acb_gain_blocks(acb_gain170, acb_blocks170);
+    pad_lsp_rows(lsp_band0, lsp_padded[0]);
+    pad_lsp_rows(lsp_band1, lsp_padded[1]);
+    pad_lsp_rows(lsp_band2, lsp_padded[2]);
   }
 
   constexpr TableSetView view() const {

@@ -333,22 +333,61 @@ TEST_P(Kernels, LspBandSearch) {
   for (int trial = 0; trial < 2000; ++trial) {
     // Codebook and target values within the bound the search checks (every score's sums within 32 bits),
     // row 0 zero; some trials from a few values, so that equal scores meet and the first row must win.
+    // A 3-value band keeps its fourth value, target and weight zero.
     const std::size_t width = 3 + trial % 2;
     const bool ties = trial % 3 == 0;
     std::uniform_int_distribution<int> within(-4000, 4000);
-    std::vector<std::int16_t> book(256 * width);
-    for (std::size_t i = width; i < book.size(); ++i) {
-      book[i] = static_cast<std::int16_t>(ties ? static_cast<int>(rng() % 3) - 1 : within(rng));
+    LspPaddedCodebook book{};
+    for (std::size_t r = 1; r < book.size(); ++r) {
+      for (std::size_t j = 0; j < width; ++j) {
+        book[r][j] = static_cast<std::int16_t>(ties ? static_cast<int>(rng() % 3) - 1 : within(rng));
+      }
     }
-    std::array<std::int32_t, 4> tw;
-    std::array<std::int32_t, 4> ww;
+    std::array<std::int16_t, 4> target{};
+    std::array<std::int16_t, 4> weights{};
     for (std::size_t j = 0; j < width; ++j) {
-      tw[j] = within(rng);
-      ww[j] = static_cast<std::int32_t>(rng() % 32768);
+      target[j] = static_cast<std::int16_t>(within(rng));
+      weights[j] = static_cast<std::int16_t>(rng() % 32768);
     }
-    ASSERT_EQ(scalar().lsp_band_search(book.data(), width, tw.data(), ww.data()),
-              level().lsp_band_search(book.data(), width, tw.data(), ww.data()))
+    ASSERT_EQ(scalar().lsp_band_search(book, target, weights), level().lsp_band_search(book, target, weights))
         << "trial " << trial;
+  }
+}
+
+// At the edges of the bound: the largest codebook values with a small target, full-scale targets with
+// small codebook values, full weights, and scores that all fall below row 0's.
+TEST_P(Kernels, LspBandSearchAtTheBound) {
+  struct Case {
+    const char* what;
+    int largest_c;
+    int largest_target;
+    bool negative_scores;
+  };
+  const Case cases[] = {
+      {"large values, small target", 13000, 3800, false},
+      {"full-scale target, small values", 1000, 32767, false},
+      {"no row above row 0", 13000, 0, true},
+  };
+  for (const Case& c : cases) {
+    for (int trial = 0; trial < 200; ++trial) {
+      const std::size_t width = 3 + trial % 2;
+      LspPaddedCodebook book{};
+      std::array<std::int16_t, 4> target{};
+      std::array<std::int16_t, 4> weights{};
+      for (std::size_t j = 0; j < width; ++j) {
+        target[j] = static_cast<std::int16_t>(rng() % 2 ? c.largest_target : -c.largest_target);
+        weights[j] = static_cast<std::int16_t>(trial % 2 ? 32767 : rng() % 32768);
+        for (std::size_t r = 1; r < book.size(); ++r) {
+          const int v = rng() % 4 == 0 ? c.largest_c : std::uniform_int_distribution<int>(-c.largest_c, c.largest_c)(rng);
+          book[r][j] = static_cast<std::int16_t>(rng() % 2 ? v : -v);
+        }
+      }
+      const std::int16_t row = scalar().lsp_band_search(book, target, weights);
+      if (c.negative_scores) {
+        ASSERT_EQ(row, 0) << c.what;
+      }
+      ASSERT_EQ(row, level().lsp_band_search(book, target, weights)) << c.what << ", trial " << trial;
+    }
   }
 }
 
