@@ -1,5 +1,5 @@
 // LSP interpolation and LSP-to-LPC conversion: known vectors, agreement with a floating-point expansion of
-// the LSP polynomials, frequencies outside the usual range, and the subframe blends.
+// the LSP polynomials, frequencies outside the usual range, sums that clip, and the subframe blends.
 #include "codec/common/lsp_interpolation.h"
 
 #include <gtest/gtest.h>
@@ -78,6 +78,54 @@ TEST(LspToLpc, NegativeFrequenciesReadTheCosineOfTheSameAngle) {
   const Vec a = to_lpc(mirrored);
   const Vec b = to_lpc(plain);
   for (std::size_t i = 0; i < kLpcOrder; ++i) EXPECT_NEAR(a[i], b[i], 2) << i;
+}
+
+// Frequencies bunched at one end make the polynomial sums leave the 32-bit range, where each step clips;
+// alternating ends and clusters clip some coefficients only. The outputs the step-by-step operators give.
+TEST(LspToLpc, SumsOutOfRangeClipAsTheStepsDo) {
+  struct Case {
+    const char* what;
+    Vec lsp;
+    Vec lpc;
+  };
+  const Case cases[] = {
+      {"all zero", Vec{}, Vec{32767, -32767, 32767, -32767, 32767, -32767, 32767, -32767, 32767, -8192}},
+      {"bunched low", Vec{100, 200, 300, 400, 500, 600, 700, 800, 900, 1000},
+       Vec{32767, -32767, 32767, -32767, 32767, -32767, 32767, -32767, 32767, -8171}},
+      {"bunched high", Vec{31800, 31900, 32000, 32100, 32200, 32300, 32400, 32500, 32600, 32700},
+       Vec{-32767, -32767, -32767, -32767, -32767, 0, 0, 0, -32767, -8173}},
+      {"all -32768", Vec{-32768, -32768, -32768, -32768, -32768, -32768, -32768, -32768, -32768, -32768},
+       Vec{-32767, -32767, -32767, -32767, -32767, 0, 0, 0, -32767, -8192}},
+      {"alternating ends", Vec{0, 32767, 0, 32767, 0, 32767, 0, 32767, 0, 32767},
+       Vec{0, -32767, 0, 0, 0, 0, 0, 32767, 0, 32767}},
+      {"five bunched, five spread", Vec{10, 20, 30, 40, 50, 20000, 24000, 26000, 28000, 30000},
+       Vec{10927, 19640, -32767, -32767, -32767, -32767, -32767, -32767, -1213, 4401}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(to_lpc(c.lsp), c.lpc) << c.what;
+}
+
+// A fixed sweep of 100000 vectors (any 16-bit values, ascending ones, ones bunched at either end), hashed:
+// the hash of the outputs the step-by-step operators give.
+TEST(LspToLpc, SweepMatchesTheSteps) {
+  std::mt19937 rng(99);
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  for (int trial = 0; trial < 100000; ++trial) {
+    Vec v;
+    for (std::size_t i = 0; i < kLpcOrder; ++i) {
+      const std::uint32_t bits = rng();
+      switch (trial % 4) {
+        case 0: v[i] = static_cast<std::int16_t>(bits); break;
+        case 1: v[i] = static_cast<std::int16_t>(bits % 4096 + 3000 * i); break;
+        case 2: v[i] = static_cast<std::int16_t>(bits % 2048); break;
+        default: v[i] = static_cast<std::int16_t>(32767 - bits % 2048); break;
+      }
+    }
+    lsp_to_lpc(v);
+    for (const std::int16_t x : v) {
+      for (int b = 0; b < 2; ++b) hash = (hash ^ ((static_cast<std::uint16_t>(x) >> (8 * b)) & 0xFF)) * 0x100000001b3ull;
+    }
+  }
+  EXPECT_EQ(hash, 15903602979387311505ull);
 }
 
 TEST(InterpolateLsp, SubframesBlendTowardsTheCurrentVector) {
