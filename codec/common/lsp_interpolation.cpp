@@ -163,6 +163,23 @@ void interpolate_lsp(std::span<std::int16_t, kSubframes * kLpcOrder> lpc_out,
                      std::span<const std::int16_t, kLpcOrder> cur, std::span<const std::int16_t, kLpcOrder> prev) {
   // w is minus the weight of cur: prev * (1 + w) - w * cur.
   std::int16_t w = kWeightStep;
+  // For non-negative frequencies (as LSPs are) every step is plain: with -32768 <= w < 0 the chain's
+  // values 2^16 p, (2^16 + 2w) p and (2^16 + 2w) p - 2w c all lie in 0 .. 32767 * 2^16, as does the rounding.
+  const auto non_negative = [](std::span<const std::int16_t, kLpcOrder> x) {
+    return std::ranges::all_of(x, [](std::int16_t v) { return v >= 0; });
+  };
+  if (kExactFastPaths && non_negative(cur) && non_negative(prev)) {
+    for (std::size_t s = 0; s < kSubframes; ++s) {
+      const auto set = lpc_out.subspan(s * kLpcOrder).first<kLpcOrder>();
+      const std::int32_t cur_weight = -2 * kWeightStep * static_cast<std::int32_t>(s + 1);  // -2w
+      const std::int32_t prev_weight = 65536 - cur_weight;
+      for (std::size_t j = 0; j < kLpcOrder; ++j) {
+        set[j] = static_cast<std::int16_t>((prev_weight * prev[j] + cur_weight * cur[j] + 0x8000) >> 16);
+      }
+      lsp_to_lpc(set);
+    }
+    return;
+  }
   for (std::size_t s = 0; s < kSubframes; ++s) {
     const auto set = lpc_out.subspan(s * kLpcOrder).first<kLpcOrder>();
     for (std::size_t j = 0; j < kLpcOrder; ++j) {

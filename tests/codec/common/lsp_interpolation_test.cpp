@@ -128,6 +128,19 @@ TEST(LspToLpc, SweepMatchesTheSteps) {
   EXPECT_EQ(hash, 15903602979387311505ull);
 }
 
+// A negative frequency in either vector (never an LSP, but a 16-bit value) takes the saturating steps.
+TEST(InterpolateLsp, NegativeFrequenciesBlendAsTheStepsDo) {
+  const Vec prev{-32768, 5958, 8936, 11915, 14894, 17873, 20852, 23831, 26809, 32767};
+  const Vec cur{2979, -100, 8936, 11915, 14894, 17873, 20852, 23831, 26809, 29788};
+  std::array<std::int16_t, kSubframes * kLpcOrder> lpc{};
+  interpolate_lsp(lpc, cur, prev);
+  EXPECT_EQ(lpc, (std::array<std::int16_t, kSubframes * kLpcOrder>{
+                     -12967, -23781, -32767, -32767, -32767, -32767, -32767, -32767, -26972, -13481,
+                     -5962,  -10660, -16841, -19363, -23926, -23103, -23857, -19066, -15029, -7424,
+                     112,    523,    -753,   -894,   -3308,  -3498,  -5363,  -4442,  -4242,  -2049,
+                     1300,   2186,   2381,   1815,   678,    -679,   -1818,  -2379,  -2188,  -1300}));
+}
+
 TEST(InterpolateLsp, SubframesBlendTowardsTheCurrentVector) {
   for (const auto& [prev, cur] : {std::pair{kLspMean, kFlatLsp}, std::pair{kFlatLsp, kLspMean}}) {
     std::array<std::int16_t, kSubframes * kLpcOrder> lpc{};
