@@ -33,10 +33,10 @@ void fetch_lagged_excitation(std::span<std::int16_t, kLaggedExcitationSamples> b
     std::copy_n(history.begin() + static_cast<std::ptrdiff_t>(now - l), kLaggedExcitationSamples - 2, buf.begin() + 2);
     return;
   }
-  for (std::size_t i = 0, j = 0; i < kLaggedExcitationSamples - 2; ++i) {
-    buf[2 + i] = history[now - l + j];
-    if (++j == l) j = 0;
-  }
+  // The first l samples, then each further sample l back in the buffer: the same values as the index
+  // wrapping, with no test per sample.
+  std::copy_n(history.begin() + static_cast<std::ptrdiff_t>(now - l), l, buf.begin() + 2);
+  for (std::size_t i = l; i < kLaggedExcitationSamples - 2; ++i) buf[2 + i] = buf[2 + i - l];
 }
 
 void decode_adaptive_codebook(const TableSet& tables, std::span<std::int16_t, kSubframeSamples> out,
@@ -109,8 +109,8 @@ void complete_subframe_excitation(const TableSet& tables, std::span<std::int16_t
     } else {
       exc[j] = add16(shl16(exc[j], 1), pitch[j]);
     }
-    history[kHistorySamples - kSubframeSamples + j] = exc[j];
   }
+  std::copy(exc.begin(), exc.end(), history.end() - kSubframeSamples);
 }
 
 }  // namespace g7231
