@@ -95,6 +95,18 @@ void BM_ImpulseResponse(benchmark::State& state) {
   }
 }
 
+// The four subframes' responses at once, as the encoder computes them.
+void BM_ImpulseResponses(benchmark::State& state) {
+  const StageInputs& in = inputs();
+  const DspKernels& k = level(state);
+  const std::array<HarmonicWeighting, kSubframes> shapings{in.shaping, in.shaping, in.shaping, in.shaping};
+  std::array<Subframe, kSubframes> out;
+  for (auto _ : state) {
+    compute_impulse_responses(out, in.lpc, in.weighting, shapings, k);
+    benchmark::DoNotOptimize(out);
+  }
+}
+
 void BM_SubtractRinging(benchmark::State& state) {
   const StageInputs& in = inputs();
   const DspKernels& k = level(state);
@@ -188,6 +200,7 @@ void BM_AcelpCorrelationMatrix(benchmark::State& state) {
 
 // Argument 0: the scalar kernels; 1: the best level this processor runs.
 BENCHMARK(BM_ImpulseResponse)->Arg(0)->Arg(1);
+BENCHMARK(BM_ImpulseResponses)->Arg(0)->Arg(1);
 BENCHMARK(BM_SubtractRinging)->Arg(0)->Arg(1);
 BENCHMARK(BM_UpdateFilterMemories)->Arg(0)->Arg(1);
 BENCHMARK(BM_FormantWeighting)->Arg(0)->Arg(1);
