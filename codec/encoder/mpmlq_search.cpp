@@ -30,8 +30,9 @@ std::int16_t estimate_level(std::int32_t strongest, std::int16_t r0) {
 }
 
 // Places the pulses one at a time against the correlation left by those already placed.
+// largest_autocorr is max |autocorr[d]| for d >= 1.
 void place_pulses(MpmlqCandidate& cand, const Vector32& err, std::int64_t largest_err, const Vector& autocorr,
-                  MpmlqPlacement& placement, std::size_t pulses, std::int16_t magnitude, const DspKernels& kernels) {
+                  std::int32_t largest_autocorr, MpmlqPlacement& placement, std::size_t pulses, std::int16_t magnitude, const DspKernels& kernels) {
   const auto grid = static_cast<std::size_t>(cand.grid);
   const auto p0 = static_cast<std::size_t>(cand.positions[0]);
   // Each free position's value moves by at most 2 |magnitude| max|autocorr[d]| (d >= 1: a pulse is never
@@ -39,7 +40,7 @@ void place_pulses(MpmlqCandidate& cand, const Vector32& err, std::int64_t larges
   // in the 32-bit range from the largest |err|, the msu32 steps cannot saturate (nor can abs32 meet -2^31)
   // and plain arithmetic gives them.
   const std::int64_t swing = 2 * static_cast<std::int64_t>(pulses - 1) * std::abs(std::int32_t{magnitude}) *
-                             largest_magnitude(std::span(autocorr).subspan(1));
+                             largest_autocorr;
   if (chain_within(largest_err, swing)) {
     // The grid's slots side by side. Every slot is updated, taken or not: a taken slot is never read
     // again, and its updates stay within the same bound; the strongest free slot is the first of the
@@ -78,15 +79,16 @@ void place_pulses(MpmlqCandidate& cand, const Vector32& err, std::int64_t larges
   }
 }
 
-// Figure of merit 2<t, v> - <v, v> of the candidate's pulses filtered through r.
+// Figure of merit 2<t, v> - <v, v> of the candidate's pulses filtered through r, whose largest |r[n]| is
+// largest_r.
 std::int32_t figure_of_merit(const MpmlqCandidate& cand, const MpmlqMeritInput& in, std::size_t pulses,
-                             const DspKernels& kernels) {
+                             std::int32_t largest_r, const DspKernels& kernels) {
   const std::span<const std::int16_t, kSubframeSamples> target(in.target.data(), kSubframeSamples);
   const std::span<const std::int16_t, kSubframeSamples> r(in.r_line.data() + 64, kSubframeSamples);
   PaddedVector v{};
   std::int32_t merit = 0;
   const std::int64_t magnitude = std::abs(std::int32_t{cand.amplitudes[0]});  // every pulse has it
-  if (chain_within(0, 2 * static_cast<std::int64_t>(pulses) * magnitude * largest_magnitude(r))) {
+  if (chain_within(0, 2 * static_cast<std::int64_t>(pulses) * magnitude * largest_r)) {
     // No partial sum of a sample's chain can saturate: the filtered pulses are plain sums, in any order.
     std::array<std::size_t, kMpmlqMaxPulses> positions;
     for (std::size_t j = 0; j < pulses; ++j) positions[j] = static_cast<std::size_t>(cand.positions[j]);
@@ -163,27 +165,56 @@ void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubf
   std::int32_t a = q_plain ? 2 * q_lagged[0] : mac32_block(q, q, q_squares, q_squares);
   const std::int16_t e = norm32(a);
   Vector autocorr;
-  autocorr[0] = round32_to16(shl32(a, e));
-  for (std::size_t i = 1; i < kSubframeSamples; ++i) {
-    a = q_plain ? 2 * q_lagged[i]
-                : mac32_block(std::span(q).subspan(i), std::span(q).first(kSubframeSamples - i), q_squares, q_squares);
-    autocorr[i] = round32_to16(shl32(a, e));
+  if (q_plain) {
+    // By Cauchy-Schwarz no lag's sum exceeds the zero lag's in magnitude, and norm32 keeps that one's
+    // shift within 32 bits, so shl32 is a plain shift; round32_to16 saturates only to 0x7FFF, from 0x7FFF8000 up.
+    for (std::size_t i = 0; i < kSubframeSamples; ++i) {
+      const std::int32_t x = static_cast<std::int32_t>(static_cast<std::uint32_t>(2 * q_lagged[i]) << e);
+      autocorr[i] = static_cast<std::int16_t>(std::min((x >> 16) + ((x >> 15) & 1), std::int32_t{kMax16}));
+    }
+  } else {
+    autocorr[0] = round32_to16(shl32(a, e));
+    for (std::size_t i = 1; i < kSubframeSamples; ++i) {
+      a = mac32_block(std::span(q).subspan(i), std::span(q).first(kSubframeSamples - i), q_squares, q_squares);
+      autocorr[i] = round32_to16(shl32(a, e));
+    }
   }
   Vector32 err;
-  for (std::size_t i = 0; i < kSubframeSamples; ++i) {
-    const std::int32_t b = t_plain ? 2 * t_lagged[i]
-                                   : mac32_block(target.subspan(i), std::span(r).first(kSubframeSamples - i),
-                                                 target_squares, r_squares);
-    err[i] = shl32(b, sub16(e, 4));
+  const std::int16_t err_shift = sub16(e, 4);
+  const std::int64_t largest_t = t_plain ? largest_abs32(t_lagged) : 0;  // plain sums: none is -2^31
+  if (t_plain && err_shift <= 0) {
+    // A right shift never saturates: shr32 by at most 4 is the arithmetic shift.
+    for (std::size_t i = 0; i < kSubframeSamples; ++i) err[i] = (2 * t_lagged[i]) >> -err_shift;
+  } else if (t_plain && (2 * largest_t << err_shift) <= kMax32) {
+    // No doubled correlation leaves the 32-bit range when shifted: shl32 is a plain shift.
+    for (std::size_t i = 0; i < kSubframeSamples; ++i) {
+      err[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(2 * t_lagged[i]) << err_shift);
+    }
+  } else {
+    for (std::size_t i = 0; i < kSubframeSamples; ++i) {
+      const std::int32_t b = t_plain ? 2 * t_lagged[i]
+                                     : mac32_block(target.subspan(i), std::span(r).first(kSubframeSamples - i),
+                                                   target_squares, r_squares);
+      err[i] = shl32(b, err_shift);
+    }
   }
 
-  std::int64_t largest_err = 0;
-  for (std::int32_t v : err) largest_err = std::max<std::int64_t>(largest_err, std::abs(std::int64_t{v}));
-  MpmlqPlacement placement;
-  for (std::size_t k = 0; k < 2 * kGridSlots - 1; ++k) {
-    const std::size_t d = k < kGridSlots - 1 ? kGridSlots - 1 - k : k - (kGridSlots - 1);
-    placement.slot_autocorr[k] = d == 0 ? 0 : autocorr[2 * d];
+  // The largest |err|, with |-2^31| = 2^31 (magnitudes taken in 32 unsigned bits, which vectorises).
+  std::uint32_t largest_err_u = 0;
+  for (std::int32_t v : err) {
+    largest_err_u = std::max(largest_err_u, v < 0 ? 0U - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v));
   }
+  const std::int64_t largest_err = largest_err_u;
+  MpmlqPlacement placement;
+  // Slot distance d at kGridSlots - 1 +- d: the autocorrelation two samples per slot apart, none at d = 0.
+  placement.slot_autocorr[kGridSlots - 1] = 0;
+  for (std::size_t d = 1; d < kGridSlots; ++d) {
+    placement.slot_autocorr[kGridSlots - 1 - d] = autocorr[2 * d];
+    placement.slot_autocorr[kGridSlots - 1 + d] = autocorr[2 * d];
+  }
+  // Both are the same for every candidate of this search.
+  const std::int32_t largest_autocorr = largest_magnitude(std::span(autocorr).subspan(1));
+  const std::int32_t largest_r = largest_magnitude(r);
 
   for (std::int16_t g = 0; g < 2; ++g) {
     cand.grid = g;
@@ -199,9 +230,9 @@ void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubf
 
     for (std::int16_t step = 1; step <= 2 * kMpmlqGainSteps; ++step) {
       cand.gain_index = static_cast<std::int16_t>(lvl - kMpmlqGainSteps + step);
-      place_pulses(cand, err, largest_err, autocorr, placement, pulses,
+      place_pulses(cand, err, largest_err, autocorr, largest_autocorr, placement, pulses,
                    kFcbGainTable[static_cast<std::size_t>(cand.gain_index)], kernels);
-      cand.error = figure_of_merit(cand, merit_input, pulses, kernels);
+      cand.error = figure_of_merit(cand, merit_input, pulses, largest_r, kernels);
       if (cand.error > best.error) best = cand;
     }
   }
