@@ -30,9 +30,11 @@ std::int16_t estimate_level(std::int32_t strongest, std::int16_t r0) {
 }
 
 // Places the pulses one at a time against the correlation left by those already placed.
-// largest_autocorr is max |autocorr[d]| for d >= 1.
+// largest_autocorr is max |autocorr[d]| for d >= 1; grid_work the grid's correlations slot by slot, then
+// zeros, as the placement kernel starts from them.
+using GridWork = decltype(MpmlqPlacement::work);
 void place_pulses(MpmlqCandidate& cand, const Vector32& err, std::int64_t largest_err, const Vector& autocorr,
-                  std::int32_t largest_autocorr, MpmlqPlacement& placement, std::size_t pulses, std::int16_t magnitude, const DspKernels& kernels) {
+                  std::int32_t largest_autocorr, const GridWork& grid_work, MpmlqPlacement& placement, std::size_t pulses, std::int16_t magnitude, const DspKernels& kernels) {
   const auto grid = static_cast<std::size_t>(cand.grid);
   const auto p0 = static_cast<std::size_t>(cand.positions[0]);
   // Each free position's value moves by at most 2 |magnitude| max|autocorr[d]| (d >= 1: a pulse is never
@@ -45,8 +47,7 @@ void place_pulses(MpmlqCandidate& cand, const Vector32& err, std::int64_t larges
     // The grid's slots side by side. Every slot is updated, taken or not: a taken slot is never read
     // again, and its updates stay within the same bound; the strongest free slot is the first of the
     // largest magnitude, as the one-by-one comparison keeps it.
-    placement.work = {};
-    for (std::size_t i = 0; i < kGridSlots; ++i) placement.work[i] = err[grid + 2 * i];
+    placement.work = grid_work;
     placement.slots[0] = (p0 - grid) / 2;
     placement.amplitudes[0] = err[p0] >= 0 ? magnitude : negate16(magnitude);
     kernels.mpmlq_place_pulses(placement, pulses, magnitude);
@@ -85,7 +86,7 @@ std::int32_t figure_of_merit(const MpmlqCandidate& cand, const MpmlqMeritInput& 
                              std::int32_t largest_r, const DspKernels& kernels) {
   const std::span<const std::int16_t, kSubframeSamples> target(in.target.data(), kSubframeSamples);
   const std::span<const std::int16_t, kSubframeSamples> r(in.r_line.data() + 64, kSubframeSamples);
-  PaddedVector v{};
+  PaddedVector v;  // written by either path before it is read
   std::int32_t merit = 0;
   const std::int64_t magnitude = std::abs(std::int32_t{cand.amplitudes[0]});  // every pulse has it
   if (chain_within(0, 2 * static_cast<std::int64_t>(pulses) * magnitude * largest_r)) {
@@ -212,7 +213,12 @@ void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubf
     placement.slot_autocorr[kGridSlots - 1 - d] = autocorr[2 * d];
     placement.slot_autocorr[kGridSlots - 1 + d] = autocorr[2 * d];
   }
-  // Both are the same for every candidate of this search.
+  std::array<GridWork, 2> grid_work{};
+  for (std::size_t i = 0; i < kGridSlots; ++i) {
+    grid_work[0][i] = err[2 * i];
+    grid_work[1][i] = err[2 * i + 1];
+  }
+  // These are the same for every candidate of this search.
   const std::int32_t largest_autocorr = largest_magnitude(std::span(autocorr).subspan(1));
   const std::int32_t largest_r = largest_magnitude(r);
 
@@ -230,8 +236,8 @@ void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubf
 
     for (std::int16_t step = 1; step <= 2 * kMpmlqGainSteps; ++step) {
       cand.gain_index = static_cast<std::int16_t>(lvl - kMpmlqGainSteps + step);
-      place_pulses(cand, err, largest_err, autocorr, largest_autocorr, placement, pulses,
-                   kFcbGainTable[static_cast<std::size_t>(cand.gain_index)], kernels);
+      place_pulses(cand, err, largest_err, autocorr, largest_autocorr, grid_work[static_cast<std::size_t>(g)],
+                   placement, pulses, kFcbGainTable[static_cast<std::size_t>(cand.gain_index)], kernels);
       cand.error = figure_of_merit(cand, merit_input, pulses, largest_r, kernels);
       if (cand.error > best.error) best = cand;
     }
