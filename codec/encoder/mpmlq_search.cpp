@@ -19,6 +19,18 @@ using Vector32 = std::array<std::int32_t, kSubframeSamples>;
 std::int16_t estimate_level(std::int32_t strongest, std::int16_t r0) {
   std::int32_t dist = 0x40000000;
   std::int16_t lvl = 22;
+  if (kExactFastPaths) {
+    // strongest and r0 are never negative and the levels are positive, so 2 level r0 (below 2^31) and its
+    // distance from strongest are plain int32 arithmetic: no step of the chain below can saturate.
+    for (std::int16_t i = 22; i >= 2; --i) {
+      const std::int32_t d = std::abs(2 * std::int32_t{kFcbGainTable[static_cast<std::size_t>(i)]} * r0 - strongest);
+      if (d < dist) {
+        dist = d;
+        lvl = i;
+      }
+    }
+    return static_cast<std::int16_t>(lvl - 1);
+  }
   for (std::int16_t i = 22; i >= 2; --i) {
     const std::int32_t d = abs32(sub32(mult32_16x16(kFcbGainTable[static_cast<std::size_t>(i)], r0), strongest));
     if (d < dist) {
