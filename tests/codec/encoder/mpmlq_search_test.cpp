@@ -145,6 +145,32 @@ TEST(MpmlqSearch, FindsPulsesThatExplainTheTarget) {
   EXPECT_EQ(sub.signs, 0b010101);
 }
 
+// The correlations' scaling at its edges: a zero-lag autocorrelation that rounds up to the 16-bit limit,
+// a weak response whose target correlations shift left, and a strong one whose correlations shift right.
+TEST(MpmlqSearch, FindsThePulsesAtTheEdgesOfTheCorrelationScaling) {
+  Vector limit{};
+  limit[0] = limit[1] = 32766;
+  limit[2] = 480;  // with the halved response's doubled energy normalised to 0x7FFF8000 or above
+  Vector weak = test_response();
+  for (std::int16_t& v : weak) v = static_cast<std::int16_t>(v / 32);
+  Vector strong = test_response();
+  for (std::int16_t& v : strong) v = static_cast<std::int16_t>(v * 2);
+  const struct {
+    const char* name;
+    Vector h;
+    std::int16_t level;
+  } cases[] = {{"zero lag at the limit", limit, 1050}, {"weak response", weak, 6623}, {"strong response", strong, 1050}};
+  for (const auto& c : cases) {
+    Vector pulses{};
+    const std::array<std::size_t, 6> at = {3, 11, 19, 33, 41, 55};
+    for (std::size_t j = 0; j < at.size(); ++j) pulses[at[j]] = j % 2 == 0 ? c.level : static_cast<std::int16_t>(-c.level);
+    Vector exc = filtered(pulses, c.h);
+    SubframeParams sub;
+    mpmlq_encode_subframe(exc, c.h, sub, 6, 100);
+    EXPECT_EQ(exc, pulses) << c.name;
+  }
+}
+
 // For a short lag the search also tries the pulse train; it is kept only when it wins.
 TEST(MpmlqSearch, PulseTrainOnlyWhenItWins) {
   const Vector h = test_response();
