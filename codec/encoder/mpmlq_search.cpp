@@ -238,10 +238,20 @@ void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubf
     cand.grid = g;
     // The first pulse goes where the correlation is strongest (ties to the later position).
     std::int32_t strongest = 0;
-    for (auto i = static_cast<std::size_t>(g); i < kSubframeSamples; i += 2) {
-      if (abs32(err[i]) >= strongest) {
-        strongest = abs32(err[i]);
-        cand.positions[0] = static_cast<std::int16_t>(i);
+    if (kExactFastPaths) {
+      // The largest abs32 over the grid's slots first (a reduction that vectorises), then the last slot
+      // holding it: the one the one-by-one ">=" comparison ends on.
+      const GridWork& w = grid_work[static_cast<std::size_t>(g)];
+      strongest = largest_abs32(std::span(w).first(kGridSlots));
+      std::size_t at = kGridSlots - 1;
+      while (abs32(w[at]) != strongest) --at;
+      cand.positions[0] = static_cast<std::int16_t>(g + 2 * static_cast<std::int16_t>(at));
+    } else {
+      for (auto i = static_cast<std::size_t>(g); i < kSubframeSamples; i += 2) {
+        if (abs32(err[i]) >= strongest) {
+          strongest = abs32(err[i]);
+          cand.positions[0] = static_cast<std::int16_t>(i);
+        }
       }
     }
     const std::int16_t lvl = estimate_level(strongest, autocorr[0]);
