@@ -20,16 +20,19 @@ std::int16_t estimate_level(std::int32_t strongest, std::int16_t r0) {
   std::int32_t dist = 0x40000000;
   std::int16_t lvl = 22;
   if (kExactFastPaths) {
-    // strongest and r0 are never negative and the levels are positive, so 2 level r0 (below 2^31) and its
-    // distance from strongest are plain int32 arithmetic: no step of the chain below can saturate.
-    for (std::int16_t i = 22; i >= 2; --i) {
-      const std::int32_t d = std::abs(2 * std::int32_t{kFcbGainTable[static_cast<std::size_t>(i)]} * r0 - strongest);
-      if (d < dist) {
-        dist = d;
-        lvl = i;
-      }
-    }
-    return static_cast<std::int16_t>(lvl - 1);
+    // strongest, r0 >= 0 and the levels are positive, so 2 level r0 (below 2^31) and its distance are plain
+    // int32 arithmetic. The products rise strictly with the level (all tie at 0 for r0 = 0, keeping the top):
+    // the nearest is the first level to reach strongest or the one below it, the higher on a tie.
+    const auto product = [r0](std::int16_t i) {
+      return 2 * std::int32_t{kFcbGainTable[static_cast<std::size_t>(i)]} * r0;
+    };
+    if (r0 == 0) return 21;
+    std::int16_t k = 2;
+    while (k <= 22 && product(k) < strongest) ++k;
+    if (k > 22) return 21;
+    if (k == 2) return 1;
+    const bool below = strongest - product(static_cast<std::int16_t>(k - 1)) < product(k) - strongest;
+    return static_cast<std::int16_t>(below ? k - 2 : k - 1);
   }
   for (std::int16_t i = 22; i >= 2; --i) {
     const std::int32_t d = abs32(sub32(mult32_16x16(kFcbGainTable[static_cast<std::size_t>(i)], r0), strongest));
@@ -46,7 +49,8 @@ std::int16_t estimate_level(std::int32_t strongest, std::int16_t r0) {
 // zeros, as the placement kernel starts from them.
 using GridWork = decltype(MpmlqPlacement::work);
 void place_pulses(MpmlqCandidate& cand, const Vector32& err, std::int64_t largest_err, const Vector& autocorr,
-                  std::int32_t largest_autocorr, const GridWork& grid_work, MpmlqPlacement& placement, std::size_t pulses, std::int16_t magnitude, const DspKernels& kernels) {
+                  std::int32_t largest_autocorr, const GridWork& grid_work, MpmlqPlacement& placement,
+                  std::size_t pulses, std::int16_t magnitude, const DspKernels& kernels) {
   const auto grid = static_cast<std::size_t>(cand.grid);
   const auto p0 = static_cast<std::size_t>(cand.positions[0]);
   // Each free position's value moves by at most 2 |magnitude| max|autocorr[d]| (d >= 1: a pulse is never
