@@ -159,11 +159,14 @@ TEST(MpmlqSearch, FindsThePulsesAtTheEdgesOfTheCorrelationScaling) {
     const char* name;
     Vector h;
     std::int16_t level;
-  } cases[] = {{"zero lag at the limit", limit, 1050}, {"weak response", weak, 6623}, {"strong response", strong, 1050}};
+  } cases[] = {
+      {"zero lag at the limit", limit, 1050}, {"weak response", weak, 6623}, {"strong response", strong, 1050}};
   for (const auto& c : cases) {
     Vector pulses{};
     const std::array<std::size_t, 6> at = {3, 11, 19, 33, 41, 55};
-    for (std::size_t j = 0; j < at.size(); ++j) pulses[at[j]] = j % 2 == 0 ? c.level : static_cast<std::int16_t>(-c.level);
+    for (std::size_t j = 0; j < at.size(); ++j) {
+      pulses[at[j]] = j % 2 == 0 ? c.level : static_cast<std::int16_t>(-c.level);
+    }
     Vector exc = filtered(pulses, c.h);
     SubframeParams sub;
     mpmlq_encode_subframe(exc, c.h, sub, 6, 100);
