@@ -145,7 +145,12 @@ TEST_P(Kernels, PitchSearch) {
     for (auto& b : bufs) b = vector<kSubframeSamples + 4>(amp);
     auto h = vector<kSubframeSamples>(amplitude());
     h[0] = 8192;
-    PaddedVector x{};
+    // The target two bytes past a vector boundary: a kernel may not assume more than an int16 array's alignment.
+    struct alignas(32) {
+      std::int16_t pad;
+      PaddedVector x{};
+    } held;
+    PaddedVector& x = held.x;
     const auto target = vector<kSubframeSamples>(amplitude());
     std::copy(target.begin(), target.end(), x.begin());
     const std::int64_t hs = fx::sum_of_squares(h);
