@@ -52,7 +52,8 @@ struct CascadeWork {
   std::array<std::int16_t, kHistorySamples + kSubframeSamples> shaping{};
 };
 
-// A subframe vector padded to 64 values (the last four zero), 32-byte aligned for the vector kernels.
+// A subframe vector padded to 64 values (the last four zero). Kernels read one from a caller unaligned:
+// the type carries only an int16 array's alignment.
 using PaddedVector = std::array<std::int16_t, 64>;
 
 // A pitch-gain table as the search reads it: its entries (20 values each), the same in blocks of eight
