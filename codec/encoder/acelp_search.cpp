@@ -6,6 +6,10 @@
 #include "fixedpoint/basic_ops.h"
 #include "fixedpoint/block_ops.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace g7231 {
 namespace {
 
@@ -46,11 +50,28 @@ AcelpPulses acelp_pulse_search(std::span<std::int16_t, kAcelpSearchFrame> d, Ace
   // positive in the sign-corrected target.
   std::array<std::int16_t, kPairs> sgn;
   sgn.fill(1);
-  for (std::size_t j = 0; j < kSubframeSamples / 2; ++j) {
-    if (add16(d[2 * j], d[2 * j + 1]) < 0) {
-      sgn[j] = -1;
-      d[2 * j] = static_cast<std::int16_t>(-d[2 * j]);  // plain negation: -32768 stays -32768
-      d[2 * j + 1] = static_cast<std::int16_t>(-d[2 * j + 1]);
+#if defined(__SSE2__)
+  if constexpr (kExactFastPaths) {
+    // Four pairs a step, with no branch on the signs: the saturated sum add16 forms has the sign of the
+    // plain one, and (v ^ m) - m negates v where m is all ones, wrapping -32768 as the plain negation does.
+    // Pairs 30 and 31 lie in the zero padding and keep the sign 1.
+    for (std::size_t j = 0; j < kPairs; j += 4) {
+      auto* at = reinterpret_cast<__m128i*>(d.data() + 2 * j);
+      const __m128i v = _mm_loadu_si128(at);
+      const __m128i negative = _mm_cmpgt_epi32(_mm_setzero_si128(), _mm_madd_epi16(v, _mm_set1_epi16(1)));
+      _mm_storeu_si128(at, _mm_sub_epi16(_mm_xor_si128(v, negative), negative));
+      const __m128i signs = _mm_or_si128(negative, _mm_set1_epi32(1));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(sgn.data() + j), _mm_packs_epi32(signs, signs));
+    }
+  } else
+#endif
+  {
+    for (std::size_t j = 0; j < kSubframeSamples / 2; ++j) {
+      if (add16(d[2 * j], d[2 * j + 1]) < 0) {
+        sgn[j] = -1;
+        d[2 * j] = static_cast<std::int16_t>(-d[2 * j]);  // plain negation: -32768 stays -32768
+        d[2 * j + 1] = static_cast<std::int16_t>(-d[2 * j + 1]);
+      }
     }
   }
 
@@ -86,12 +107,34 @@ AcelpPulses acelp_pulse_search(std::span<std::int16_t, kAcelpSearchFrame> d, Ace
   }
 
   // Pulses of tracks 2 and 3 beyond the subframe are coded but leave no trace in the excitation.
-  for (std::size_t t = 0; t < kAcelpTracks; ++t) {
-    const auto p = static_cast<std::size_t>(ip[t]);
-    if (p >= kSubframeSamples) continue;
-    out.code[p] = s[t];
-    for (std::size_t n = p; n < kSubframeSamples; ++n) {
-      out.filtered[n] = s[t] > 0 ? add16(out.filtered[n], h[n - p]) : sub16(out.filtered[n], h[n - p]);
+#if defined(__SSE2__)
+  if constexpr (kExactFastPaths) {
+    // add16 and sub16 are the 16-bit saturating vector add and subtract; each sample still takes the
+    // pulses in order. The response and the sum padded with zeros past the subframe.
+    alignas(16) std::array<std::int16_t, kSubframeSamples + 8> response{};
+    std::copy(h.begin(), h.end(), response.begin());
+    alignas(16) std::array<std::int16_t, 2 * kSubframeSamples + 8> sum{};
+    for (std::size_t t = 0; t < kAcelpTracks; ++t) {
+      const auto p = static_cast<std::size_t>(ip[t]);
+      if (p >= kSubframeSamples) continue;
+      out.code[p] = s[t];
+      for (std::size_t n = p; n < kSubframeSamples; n += 8) {
+        auto* at = reinterpret_cast<__m128i*>(sum.data() + n);
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(response.data() + n - p));
+        _mm_storeu_si128(at, s[t] > 0 ? _mm_adds_epi16(_mm_loadu_si128(at), r) : _mm_subs_epi16(_mm_loadu_si128(at), r));
+      }
+    }
+    std::copy_n(sum.begin(), kSubframeSamples, out.filtered.begin());
+  } else
+#endif
+  {
+    for (std::size_t t = 0; t < kAcelpTracks; ++t) {
+      const auto p = static_cast<std::size_t>(ip[t]);
+      if (p >= kSubframeSamples) continue;
+      out.code[p] = s[t];
+      for (std::size_t n = p; n < kSubframeSamples; ++n) {
+        out.filtered[n] = s[t] > 0 ? add16(out.filtered[n], h[n - p]) : sub16(out.filtered[n], h[n - p]);
+      }
     }
   }
 
