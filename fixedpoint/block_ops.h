@@ -78,11 +78,23 @@ inline std::int32_t largest_magnitude(std::span<const std::int16_t> v) noexcept 
   return std::max(std::int32_t{high}, -std::int32_t{low});
 }
 
-// max(abs32(v[i])) over a block, abs32 capping |-2^31| at 2^31 - 1; 0 for an empty block.
-inline std::int32_t largest_abs32(std::span<const std::int32_t> v) noexcept {
+// max(|v[i]|) over a block of 32-bit values, |-2^31| counting as 2^31; 0 for an empty block. (Taken in
+// unsigned 32 bits, which the compiler vectorises.)
+inline std::int64_t largest_magnitude32(std::span<const std::int32_t> v) noexcept {
   std::uint32_t top = 0;
   for (const std::int32_t x : v) top = std::max(top, x < 0 ? 0U - static_cast<std::uint32_t>(x) : static_cast<std::uint32_t>(x));
-  return static_cast<std::int32_t>(std::min<std::uint32_t>(top, kMax32));
+  return top;
+}
+
+// max(abs32(v[i])) over a block, abs32 capping |-2^31| at 2^31 - 1; 0 for an empty block.
+inline std::int32_t largest_abs32(std::span<const std::int32_t> v) noexcept {
+  return static_cast<std::int32_t>(std::min<std::int64_t>(largest_magnitude32(v), kMax32));
+}
+
+// round32_to16(x) for every x: (x + 2^15) >> 16 without leaving 32 bits, the one saturation (from
+// 0x7FFF8000 up, where add32 stops at 2^31 - 1) landing on 32767.
+constexpr std::int16_t round32_to16_plain(std::int32_t x) noexcept {
+  return static_cast<std::int16_t>(std::min((x >> 16) + ((x >> 15) & 1), std::int32_t{kMax16}));
 }
 
 // True when a chain of saturating steps that starts within +-start and moves its accumulator by at most

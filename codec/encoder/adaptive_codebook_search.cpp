@@ -69,11 +69,9 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
   std::array<std::int16_t, kCorrelations * kMaxCandidates> g{};
   if constexpr (kExactFastPaths) {
     // No |c| exceeds the largest (abs32 caps -2^31 at 2^31 - 1, whose norm32 is 0), so the shift is the
-    // plain one; round32_to16 then saturates only from 0x7FFF8000 up, to 32767.
+    // plain one.
     for (std::size_t i = 0; i < used; ++i) {
-      const std::int32_t shifted = static_cast<std::int32_t>(static_cast<std::uint32_t>(c[i]) << sh);
-      // (shifted + 2^15) >> 16 without leaving 32 bits.
-      g[i] = static_cast<std::int16_t>(std::min((shifted >> 16) + ((shifted >> 15) & 1), std::int32_t{kMax16}));
+      g[i] = round32_to16_plain(static_cast<std::int32_t>(static_cast<std::uint32_t>(c[i]) << sh));
     }
   } else {
     for (std::size_t i = 0; i < used; ++i) g[i] = round32_to16(shl32(c[i], sh));

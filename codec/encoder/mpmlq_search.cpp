@@ -184,10 +184,9 @@ void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubf
   Vector autocorr;
   if (q_plain) {
     // By Cauchy-Schwarz no lag's sum exceeds the zero lag's in magnitude, and norm32 keeps that one's
-    // shift within 32 bits, so shl32 is a plain shift; round32_to16 saturates only to 0x7FFF, from 0x7FFF8000 up.
+    // shift within 32 bits, so shl32 is a plain shift.
     for (std::size_t i = 0; i < kSubframeSamples; ++i) {
-      const std::int32_t x = static_cast<std::int32_t>(static_cast<std::uint32_t>(2 * q_lagged[i]) << e);
-      autocorr[i] = static_cast<std::int16_t>(std::min((x >> 16) + ((x >> 15) & 1), std::int32_t{kMax16}));
+      autocorr[i] = round32_to16_plain(static_cast<std::int32_t>(static_cast<std::uint32_t>(2 * q_lagged[i]) << e));
     }
   } else {
     autocorr[0] = round32_to16(shl32(a, e));
@@ -216,12 +215,7 @@ void mpmlq_best_search(MpmlqCandidate& best, std::span<const std::int16_t, kSubf
     }
   }
 
-  // The largest |err|, with |-2^31| = 2^31 (magnitudes taken in 32 unsigned bits, which vectorises).
-  std::uint32_t largest_err_u = 0;
-  for (std::int32_t v : err) {
-    largest_err_u = std::max(largest_err_u, v < 0 ? 0U - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v));
-  }
-  const std::int64_t largest_err = largest_err_u;
+  const std::int64_t largest_err = largest_magnitude32(err);
   MpmlqPlacement placement;
   // Slot distance d at kGridSlots - 1 +- d: the autocorrelation two samples per slot apart, none at d = 0.
   placement.slot_autocorr[kGridSlots - 1] = 0;

@@ -83,7 +83,7 @@ std::int32_t inverse_filtered_energy(std::span<const std::int16_t, kFrameSamples
     } else {
       for (std::size_t j = 0; j < kCount; ++j) {
         const std::int32_t acc = -2 * half[j];
-        const std::int32_t r = std::min((acc >> 16) + ((acc >> 15) & 1), std::int32_t{kMax16});
+        const std::int32_t r = round32_to16_plain(acc);
         squares += static_cast<std::uint32_t>(r * r);
       }
     }

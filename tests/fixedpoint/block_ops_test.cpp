@@ -73,6 +73,14 @@ TEST(BlockOps, LargestAbs32IsTheLargestSaturatingMagnitude) {
   }
 }
 
+// The plain rounding to 16 bits at its one saturation (from 0x7FFF8000 up), the extremes and a sweep.
+TEST(BlockOps, PlainRoundingEqualsRound32To16) {
+  std::vector<std::int32_t> cases = {fx::kMin32, fx::kMin32 + 1, -0x8001, -0x8000, -1, 0, 0x7FFF, 0x8000,
+                                     0x7FFF7FFF, 0x7FFF8000, fx::kMax32};
+  for (std::int64_t x = fx::kMin32; x <= fx::kMax32; x += 65521) cases.push_back(static_cast<std::int32_t>(x));
+  for (const std::int32_t x : cases) ASSERT_EQ(fx::round32_to16_plain(x), fx::round32_to16(x)) << x;
+}
+
 TEST(BlockOps, ProductBoundIsCauchySchwarz) {
   // 4 sa sb <= limit^2
   EXPECT_TRUE(fx::products_within(1 << 15, 1 << 15, 1 << 16));
