@@ -43,8 +43,8 @@ enum class CascadeMode : std::uint8_t {
 
 // Working memory of one cascade pass. f and r hold the synthesis and weighting filter outputs in time
 // order: [0..9] the ten outputs before the subframe, oldest first, [10 + n] those of sample n; the six
-// entries after them stay zero. shaping holds the 145 weighting outputs before the subframe, then the 60
-// of the subframe.
+// entries after them stay zero. shaping holds the 145 weighting outputs before the subframe, then after an
+// impulse or ringing pass the 60 of the subframe (an update pass leaves them in r alone).
 inline constexpr std::size_t kCascadeLine = kLpcOrder + kSubframeSamples + 6;
 struct CascadeWork {
   std::array<std::int16_t, kCascadeLine> f{};

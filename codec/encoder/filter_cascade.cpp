@@ -52,7 +52,7 @@ void update_filter_memories(std::span<std::int16_t, kSubframeSamples> exc, std::
   std::reverse_copy(work.f.begin() + kSubframeSamples, work.f.begin() + kSubframeSamples + kLpcOrder, mem.synth.begin());
   std::reverse_copy(work.r.begin() + kSubframeSamples, work.r.begin() + kSubframeSamples + kLpcOrder, mem.weight.begin());
   std::copy(mem.shaping.begin() + kSubframeSamples, mem.shaping.end(), mem.shaping.begin());
-  std::copy(work.shaping.end() - kSubframeSamples, work.shaping.end(), mem.shaping.end() - kSubframeSamples);
+  std::copy_n(work.r.begin() + kLpcOrder, kSubframeSamples, mem.shaping.end() - kSubframeSamples);
 }
 
 }  // namespace g7231
