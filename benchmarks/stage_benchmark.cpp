@@ -19,6 +19,7 @@
 #include "codec/encoder/lpc_analysis.h"
 #include "codec/encoder/lsp_conversion.h"
 #include "codec/encoder/lsp_quantiser.h"
+#include "codec/encoder/mpmlq_search.h"
 #include "codec/encoder/open_loop_pitch.h"
 #include "tests/speech_samples.h"
 
@@ -192,6 +193,18 @@ void BM_AcelpSubframe(benchmark::State& state) {
   }
 }
 
+// The 6.3 kbit/s subframe with six pulses, the pulse train on (the lag of a short-lag voice).
+void BM_MpmlqSubframe(benchmark::State& state) {
+  const StageInputs& in = inputs();
+  const DspKernels& k = level(state);
+  for (auto _ : state) {
+    Subframe target = in.target;
+    SubframeParams sub;
+    mpmlq_encode_subframe(target, in.response, sub, kMpmlqMaxPulses, 40, k);
+    benchmark::DoNotOptimize(target);
+  }
+}
+
 void BM_AcelpCorrelationMatrix(benchmark::State& state) {
   const StageInputs& in = inputs();
   const DspKernels& k = level(state);
@@ -207,6 +220,7 @@ BENCHMARK(BM_FormantWeighting)->Arg(0)->Arg(1);
 BENCHMARK(BM_PitchSearch)->Arg(0)->Arg(1);
 BENCHMARK(BM_AcelpSubframe)->Arg(0)->Arg(1);
 BENCHMARK(BM_AcelpCorrelationMatrix)->Arg(0)->Arg(1);
+BENCHMARK(BM_MpmlqSubframe)->Arg(0)->Arg(1);
 BENCHMARK(BM_OpenLoopPitch);
 BENCHMARK(BM_LpcAnalysis);
 BENCHMARK(BM_LspQuantiser);
