@@ -65,6 +65,15 @@ struct AcbGainSearchTable {
   const std::int32_t* magnitudes;
 };
 
+// An open-loop pitch lag's score: its squared correlation over its segment's energy as cc / en * 2^-x,
+// mantissas in Q15.
+struct PitchLagScore {
+  std::int16_t lag;
+  std::int16_t x;
+  std::int16_t cc;
+  std::int16_t en;
+};
+
 // The best gain entry found so far by the pitch-gain search: its criterion and index.
 struct GainSearchBest {
   std::int32_t criterion = 0;
@@ -150,6 +159,12 @@ struct DspKernels {
   void (*convolve)(std::span<const std::int16_t, kSubframeSamples> seg, std::span<const std::int16_t, kSubframeSamples> h,
                    std::span<std::int32_t, kSubframeSamples> out);
 
+  // The scores of count open-loop pitch lags: lag[k] with correlation corr[k] > 0 and energy[k] >= 0, as
+  // the operator sequence gives them (norm32 of each, the rounded mantissas, the correlation's square in
+  // Q15 and the common exponent, the square halved where it is not below the energy's mantissa).
+  void (*score_pitch_lags)(const std::int16_t* lag, const std::int32_t* corr, const std::int32_t* energy,
+                           std::size_t count, PitchLagScore* out);
+
   // The 20 correlations of each pitch candidate, in the order of a gain entry's values, 20 per candidate
   // in c: bufs holds each candidate's lagged excitation (64 values), h is the impulse response
   // (h[0] = 8192) with its sum of squares, x the target (padded) with its sum of squares.
@@ -179,10 +194,6 @@ struct DspKernels {
   // magnitude, or negate16(magnitude) where work is negative. work is left changed.
   void (*mpmlq_place_pulses)(MpmlqPlacement& p, std::size_t pulses, std::int16_t magnitude);
 
-  // The pulses (positions and amplitudes, any order) filtered through r, each sum plain (the caller has
-  // bounded each within +-(2^31 - 1) / 2): v[n] = clamp(sum amp r[n - pos], -2^28, 2^28 - 1) >> 13 for
-  // n < 60, v[60..63] = 0. Then the merit 2<t, v> - <v, v> as its mac32/sub32 chain gives it, when a
-  // bound shows that the chain cannot saturate (true), else false with merit untouched.
   // The row of a 256-row LSP codebook in the padded layout (four values a row; a 3-value band's fourth
   // value, target and weight are zero) with the largest score 4 sum target t - 2 sum c t, t = (w c + 2^14)
   // >> 15 (mult16_round of a weight w >= 0), the first of equal ones; row 0 must score 0 (all zeros) so
@@ -191,6 +202,11 @@ struct DspKernels {
   std::int16_t (*lsp_band_search)(const LspPaddedCodebook& book, const std::array<std::int16_t, 4>& target,
                                   const std::array<std::int16_t, 4>& weights);
 
+
+  // The pulses (positions and amplitudes, any order) filtered through r, each sum plain (the caller has
+  // bounded each within +-(2^31 - 1) / 2): v[n] = clamp(sum amp r[n - pos], -2^28, 2^28 - 1) >> 13 for
+  // n < 60, v[60..63] = 0. Then the merit 2<t, v> - <v, v> as its mac32/sub32 chain gives it, when a
+  // bound shows that the chain cannot saturate (true), else false with merit untouched.
   bool (*mpmlq_merit)(const MpmlqMeritInput& in, const std::size_t* positions, const std::int16_t* amplitudes,
                       std::size_t pulses, PaddedVector& v, std::int32_t& merit);
 };

@@ -16,18 +16,9 @@ constexpr std::int16_t kHighestLag = kPitchMax - 3;  // lags 143..145 are never 
 constexpr std::int16_t kShorterLagMargin = 18;       // a lag this much longer must be better by 4/3
 constexpr std::size_t kLags = kHighestLag - kPitchMin + 1;
 
-// A candidate lag (one whose correlation is positive) and its squared correlation over its segment's
-// energy as cc / en * 2^-x, mantissas in Q15.
-struct LagScore {
-  std::int16_t lag;
-  std::int16_t x;
-  std::int16_t cc;
-  std::int16_t en;
-};
-
 // The score of correlation r > 0 against energy: norm32, shl32, round32_to16, mult32_16x16 and the common
 // exponent step by step.
-LagScore score_lag(std::int16_t lag, std::int32_t r, std::int32_t energy) {
+PitchLagScore score_lag(std::int16_t lag, std::int32_t r, std::int32_t energy) {
   const std::int16_t e = norm32(r);
   const std::int16_t m = round32_to16(shl32(r, e));
   std::int16_t x = shl16(e, 1);
@@ -47,39 +38,10 @@ LagScore score_lag(std::int16_t lag, std::int32_t r, std::int32_t energy) {
   return {lag, x, cc, en};
 }
 
-// norm32(v) and round32_to16(shl32(v, norm32(v))) for v > 0: the shift is the plain one, which lands in
-// [2^30, 2^31), and the rounding saturates (to 32767) only from 0x7FFF8000 up.
-struct Normalised {
-  int shift;
-  std::int32_t mantissa;
-};
-inline Normalised normalise_positive(std::uint32_t v) {
-  const int shift = __builtin_clz(v) - 1;
-  return {shift, static_cast<std::int32_t>(std::min<std::uint32_t>(((v << shift) + 0x8000) >> 16, kMax16))};
-}
-
-// score_lag without its branches, for r > 0 and energy >= 0. The mantissa m of r lies in [2^14, 2^15), so
-// mult32_16x16(m, m) = 2 m^2 cannot saturate and lies in [2^29, 2^31): its norm32 is 1 below 2^30, else 0.
-// x stays within [-31, 61], where no add16/sub16 saturates; energy 0 has norm32 0 and mantissa 0.
-inline LagScore score_lag_plain(std::int16_t lag, std::int32_t r, std::int32_t energy) {
-  const Normalised c = normalise_positive(static_cast<std::uint32_t>(r));
-  const std::int32_t a = 2 * c.mantissa * c.mantissa;
-  const int e2 = a < 0x40000000;
-  std::int32_t cc = (a << e2) >> 16;
-  const bool has_energy = energy > 0;
-  const Normalised n = normalise_positive(static_cast<std::uint32_t>(has_energy ? energy : 1));
-  const std::int32_t en = has_energy ? n.mantissa : 0;
-  std::int32_t x = 2 * c.shift + e2 - (has_energy ? n.shift : 0);
-  const int halve = cc >= en;
-  x -= halve;
-  cc >>= halve;
-  return {lag, static_cast<std::int16_t>(x), static_cast<std::int16_t>(cc), static_cast<std::int16_t>(en)};
-}
-
 // The search's comparison of the candidates in increasing lag order: the highest cc / en * 2^-x wins, a
 // tie keeps the shorter lag, and a lag kShorterLagMargin or more above the best so far must beat it by 4/3.
 // Without a candidate the search returns the shortest lag.
-std::int16_t best_lag(std::span<const LagScore> candidates) {
+std::int16_t best_lag(std::span<const PitchLagScore> candidates) {
   std::int16_t best_lag = kPitchMin;
   std::int16_t best_exp = 30;
   std::int16_t best_corr = 0x4000;
@@ -170,12 +132,13 @@ std::int16_t estimate_open_loop_pitch(std::span<const std::int16_t, kPitchBuffer
     }
   }
 
-  std::array<LagScore, kLags> scores;
-  for (std::size_t k = 0; k < count; ++k) {
-    // The branch-free score is the operator sequence's wherever energy >= 0, as the exact energy always is.
-    scores[k] = kExactFastPaths && candidate_energy[k] >= 0
-                    ? score_lag_plain(candidate_lag[k], candidate_corr[k], candidate_energy[k])
-                    : score_lag(candidate_lag[k], candidate_corr[k], candidate_energy[k]);
+  // The kernel's branch-free scores are the operator sequence's wherever the energies are >= 0, as exact
+  // energies always are; a saturated chain's may not be.
+  std::array<PitchLagScore, kLags> scores;
+  if (kExactFastPaths && std::all_of(candidate_energy.begin(), candidate_energy.begin() + count, [](std::int32_t e) { return e >= 0; })) {
+    kernels.score_pitch_lags(candidate_lag.data(), candidate_corr.data(), candidate_energy.data(), count, scores.data());
+  } else {
+    for (std::size_t k = 0; k < count; ++k) scores[k] = score_lag(candidate_lag[k], candidate_corr[k], candidate_energy[k]);
   }
   return best_lag(std::span(scores).first(count));
 }

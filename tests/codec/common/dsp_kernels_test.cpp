@@ -9,6 +9,7 @@
 #include <array>
 #include <limits>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "fixedpoint/block_ops.h"
@@ -136,6 +137,32 @@ TEST_P(Kernels, CorrelationsAndConvolution) {
     scalar().convolve(seg, h, c1);
     level().convolve(seg, h, c2);
     ASSERT_EQ(c1, c2) << "trial " << trial;
+  }
+}
+
+// Open-loop lag scores at every power of two and its neighbours (where a float's rounding carries a value
+// to the next power), at the mantissa's rounding and saturation edges, and for energy 0.
+TEST_P(Kernels, OpenLoopLagScores) {
+  std::vector<std::int32_t> edges = {1, 0x7FFF7FFF, 0x7FFF8000, 0x7FFFFFFF, 0x3FFFC000, 0x3FFFBFFF};
+  for (int b = 2; b < 31; ++b) {
+    for (const std::int32_t d : {-2, -1, 0, 1}) edges.push_back((std::int32_t{1} << b) + d);
+    if (b > 24) edges.push_back((std::int32_t{1} << b) - (std::int32_t{1} << (b - 25)));  // rounds up as a float
+  }
+  std::vector<std::int16_t> lags;
+  std::vector<std::int32_t> corr, energy;
+  for (const std::int32_t c : edges) {
+    for (const std::int32_t e : edges) {
+      lags.push_back(static_cast<std::int16_t>(18 + lags.size() % 125));
+      corr.push_back(c);
+      energy.push_back(lags.size() % 7 == 0 ? 0 : e);
+    }
+  }
+  std::vector<PitchLagScore> want(corr.size()), got(corr.size());
+  scalar().score_pitch_lags(lags.data(), corr.data(), energy.data(), corr.size(), want.data());
+  level().score_pitch_lags(lags.data(), corr.data(), energy.data(), corr.size(), got.data());
+  for (std::size_t k = 0; k < corr.size(); ++k) {
+    ASSERT_EQ(std::tie(want[k].lag, want[k].x, want[k].cc, want[k].en), std::tie(got[k].lag, got[k].x, got[k].cc, got[k].en))
+        << "corr " << corr[k] << " energy " << energy[k];
   }
 }
 
