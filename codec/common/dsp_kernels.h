@@ -202,7 +202,6 @@ struct DspKernels {
   std::int16_t (*lsp_band_search)(const LspPaddedCodebook& book, const std::array<std::int16_t, 4>& target,
                                   const std::array<std::int16_t, 4>& weights);
 
-
   // The pulses (positions and amplitudes, any order) filtered through r, each sum plain (the caller has
   // bounded each within +-(2^31 - 1) / 2): v[n] = clamp(sum amp r[n - pos], -2^28, 2^28 - 1) >> 13 for
   // n < 60, v[60..63] = 0. Then the merit 2<t, v> - <v, v> as its mac32/sub32 chain gives it, when a
