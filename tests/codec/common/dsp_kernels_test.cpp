@@ -314,6 +314,95 @@ TEST_P(Kernels, AcelpMatrixAndSearch) {
   }
 }
 
+// The matrix from responses at the edges: one pulse at the first or last position (the shortest and the
+// longest runs), full-scale runs whose sums saturate, and the same with -32768 throughout.
+TEST_P(Kernels, AcelpMatrixAtTheEdges) {
+  using Frame = std::array<std::int16_t, kAcelpSearchFrame>;
+  const auto pulse = [](std::size_t at, std::int16_t v) {
+    Frame p{};
+    p[at] = v;
+    return p;
+  };
+  Frame alternating{};
+  Frame lowest{};
+  Frame ramp{};
+  for (std::size_t n = 4; n < kAcelpSearchFrame; ++n) {
+    alternating[n] = n % 2 ? fx::kMin16 : fx::kMax16;
+    lowest[n] = fx::kMin16;
+    ramp[n] = static_cast<std::int16_t>(500 * (n - 4));
+  }
+  const std::array<std::pair<const char*, Frame>, 7> cases = {{{"first position", pulse(4, 32767)},
+                                                              {"second position", pulse(5, -32768)},
+                                                              {"last even position", pulse(62, 20000)},
+                                                              {"last position", pulse(63, -32768)},
+                                                              {"full-scale alternation", alternating},
+                                                              {"all -32768", lowest},
+                                                              {"ramp", ramp}}};
+  for (const auto& [what, p] : cases) {
+    AcelpCorrMatrix m1;
+    AcelpCorrMatrix m2;
+    scalar().acelp_correlations(p, m1);
+    level().acelp_correlations(p, m2);
+    EXPECT_EQ(m1.diag, m2.diag) << what;
+    EXPECT_EQ(m1.cross, m2.cross) << what;
+  }
+}
+
+// The search where the budget runs out inside a k0, at its end or not at all, where nothing or everything
+// passes the threshold, and where every candidate ties (the first must stay the choice).
+TEST_P(Kernels, AcelpSearchAtTheBudgetAndThresholdEdges) {
+  struct Case {
+    const char* what;
+    bool flat;  // equal targets and a constant matrix: every candidate scores the same
+    std::int16_t entry;
+    std::int16_t thr;
+    std::int16_t budget;
+  };
+  const std::array<Case, 11> cases = {{{"one triple", false, 0, fx::kMin16, 1},
+                                      {"inside the first k0", false, 0, fx::kMin16, 37},
+                                      {"at the end of the first k0", false, 0, fx::kMin16, 64},
+                                      {"one into the second k0", false, 0, fx::kMin16, 65},
+                                      {"exactly every triple", false, 0, fx::kMin16, 512},
+                                      {"more than every triple", false, 0, fx::kMin16, 600},
+                                      {"nothing passes", false, 0, fx::kMax16, 120},
+                                      {"ties, zero matrix", true, 0, fx::kMin16, 600},
+                                      {"ties, positive energies", true, 1000, fx::kMin16, 200},
+                                      {"ties, negative energies", true, -32768, fx::kMin16, 600},
+                                      {"ties, budget inside a k0", true, 77, fx::kMin16, 100}}};
+  for (const Case& c : cases) {
+    for (int trial = 0; trial < 20; ++trial) {
+      std::array<std::int16_t, kAcelpSearchFrame> d;
+      AcelpCorrMatrix m;
+      if (c.flat) {
+        d.fill(static_cast<std::int16_t>(trial * 50));
+        for (auto& row : m.diag) row.fill(c.entry);
+        for (auto& block : m.cross) {
+          for (auto& row : block) row.fill(c.entry);
+        }
+      } else {
+        d = vector<kAcelpSearchFrame>(amplitude());
+        for (auto& row : m.diag) {
+          for (auto& v : row) v = value(amplitude());
+        }
+        for (auto& block : m.cross) {
+          for (auto& row : block) {
+            for (auto& v : row) v = value(amplitude());
+          }
+        }
+      }
+      std::int16_t budget1 = c.budget;
+      std::int16_t budget2 = c.budget;
+      AcelpChoice a1;
+      AcelpChoice a2;
+      scalar().acelp_search(d, m, c.thr, budget1, a1);
+      level().acelp_search(d, m, c.thr, budget2, a2);
+      ASSERT_EQ(a1.positions, a2.positions) << c.what << ", trial " << trial;
+      ASSERT_EQ(a1.grid, a2.grid) << c.what << ", trial " << trial;
+      ASSERT_EQ(budget1, budget2) << c.what << ", trial " << trial;
+    }
+  }
+}
+
 TEST_P(Kernels, MpmlqPlacementAndMerit) {
   for (int trial = 0; trial < 3000; ++trial) {
     // Correlations within the bound the search checks; some trials from a few small values, so that equal
