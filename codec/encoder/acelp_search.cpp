@@ -19,15 +19,20 @@ constexpr std::int16_t kAcelpThresholdFactor = 0x4000;  // halfway between mean 
 
 constexpr std::size_t kPairs = kAcelpSearchFrame / 2;
 
-// Halfway between the mean and the largest of the three-pulse sums d[8k + g] + d[8k + 2 + g] + d[8k + 4 + g]
-// on grid g.
+// Halfway between the mean of the 24 track 0-2 targets on grid g (the chain sum of 2 d, shifted down by
+// four) and the largest three-pulse sum d[8k + g] + d[8k + 2 + g] + d[8k + 4 + g] from each track's largest.
+std::int16_t threshold_of(const std::array<std::int16_t, 3>& largest, std::int32_t sum) {
+  const std::int16_t top = add16(add16(largest[0], largest[1]), largest[2]);
+  const std::int16_t mean = extract_low(shr32(sum, 4));
+  return add16(mult16(sub16(top, mean), kAcelpThresholdFactor), mean);
+}
+
 std::int16_t grid_threshold(std::span<const std::int16_t, kAcelpSearchFrame> d, std::size_t g) {
   std::array<std::int16_t, 3> largest{};
   for (std::size_t t = 0; t < 3; ++t) {
     largest[t] = d[2 * t + g];
     for (std::size_t k = 1; k < kAcelpTrackPositions; ++k) largest[t] = std::max(largest[t], d[8 * k + 2 * t + g]);
   }
-  const std::int16_t top = add16(add16(largest[0], largest[1]), largest[2]);
   std::int32_t sum = 0;
   for (std::size_t k = 0; k < kAcelpTrackPositions; ++k) {
     for (std::size_t t = 0; t < 3; ++t) {
@@ -35,8 +40,40 @@ std::int16_t grid_threshold(std::span<const std::int16_t, kAcelpSearchFrame> d, 
       sum = kExactFastPaths ? sum + 2 * d[8 * k + 2 * t + g] : mac32(sum, d[8 * k + 2 * t + g], 1);
     }
   }
-  const std::int16_t mean = extract_low(shr32(sum, 4));
-  return add16(mult16(sub16(top, mean), kAcelpThresholdFactor), mean);
+  return threshold_of(largest, sum);
+}
+
+// The larger of the two grids' thresholds.
+std::int16_t search_threshold(std::span<const std::int16_t, kAcelpSearchFrame> d) {
+#if defined(__SSE2__)
+  if constexpr (kExactFastPaths) {
+    // Both grids at once, the eight positions 8k..8k + 7 a row: the largest per lane over the rows, and per
+    // lane the plain sum of d (24 values of at most 2^15 in magnitude fit easily), doubled once at the end
+    // as the chain's sum of 2 d is.
+    const __m128i even = _mm_setr_epi16(1, 0, 1, 0, 1, 0, 1, 0);
+    const __m128i odd = _mm_setr_epi16(0, 1, 0, 1, 0, 1, 0, 1);
+    __m128i top = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d.data()));
+    __m128i sum0 = _mm_madd_epi16(top, even);
+    __m128i sum1 = _mm_madd_epi16(top, odd);
+    for (std::size_t k = 1; k < kAcelpTrackPositions; ++k) {
+      const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d.data() + 8 * k));
+      top = _mm_max_epi16(top, row);
+      sum0 = _mm_add_epi32(sum0, _mm_madd_epi16(row, even));
+      sum1 = _mm_add_epi32(sum1, _mm_madd_epi16(row, odd));
+    }
+    alignas(16) std::array<std::int16_t, 8> largest;
+    alignas(16) std::array<std::int32_t, 4> s0;
+    alignas(16) std::array<std::int32_t, 4> s1;
+    _mm_store_si128(reinterpret_cast<__m128i*>(largest.data()), top);
+    _mm_store_si128(reinterpret_cast<__m128i*>(s0.data()), sum0);
+    _mm_store_si128(reinterpret_cast<__m128i*>(s1.data()), sum1);
+    // Lane 2t + g is track t on grid g; track 3 (lanes 6 and 7) takes no part.
+    const std::int16_t thr0 = threshold_of({largest[0], largest[2], largest[4]}, 2 * (s0[0] + s0[1] + s0[2]));
+    const std::int16_t thr1 = threshold_of({largest[1], largest[3], largest[5]}, 2 * (s1[0] + s1[1] + s1[2]));
+    return std::max(thr0, thr1);
+  }
+#endif
+  return std::max(grid_threshold(d, 0), grid_threshold(d, 1));
 }
 
 }  // namespace
@@ -75,7 +112,7 @@ AcelpPulses acelp_pulse_search(std::span<std::int16_t, kAcelpSearchFrame> d, Ace
     }
   }
 
-  const std::int16_t thr = std::max(grid_threshold(d, 0), grid_threshold(d, 1));
+  const std::int16_t thr = search_threshold(d);
 
   for (std::size_t a = 0; a < kAcelpTracks; ++a) {
     for (std::size_t b = a + 1; b < kAcelpTracks; ++b) {

@@ -204,6 +204,37 @@ TEST(AcelpPulseSearch, MatchesReferenceOnRandomInputs) {
   EXPECT_GT(beyond, 10);
 }
 
+// Targets at the threshold's edges: full scale throughout (the three-pulse top saturates and the mean's
+// low 16 bits wrap), -32768 throughout (no sum passes), one grid far above the other, a single peak, and
+// nothing at all; each with a starved and a plentiful budget.
+TEST(AcelpPulseSearch, ThresholdAtTheEdgesOfTheTargets) {
+  const auto filled = [](std::int16_t even, std::int16_t odd) {
+    Frame d{};
+    for (std::size_t j = 0; j < kAcelpSearchFrame; ++j) d[j] = j % 2 ? odd : even;
+    return d;
+  };
+  Frame peak{};
+  peak[52] = 32767;
+  Frame steps{};
+  for (std::size_t j = 0; j < kAcelpSearchFrame; ++j) steps[j] = static_cast<std::int16_t>(1000 * (j % 8) - 3500);
+  const std::array<std::pair<const char*, Frame>, 7> cases = {{{"all 32767", filled(32767, 32767)},
+                                                              {"all -32768", filled(-32768, -32768)},
+                                                              {"32767 and -32768 alternating", filled(32767, -32768)},
+                                                              {"odd grid far above", filled(-100, 30000)},
+                                                              {"one peak", peak},
+                                                              {"steps within each row", steps},
+                                                              {"nothing", Frame{}}}};
+  Vec h{};
+  for (std::size_t n = 0; n < kSubframeSamples; ++n) h[n] = static_cast<std::int16_t>(8000 / (n + 1));
+  const Flat m = flatten(acelp_correlation_matrix(h));
+  for (const auto& [what, d] : cases) {
+    for (const std::int16_t carry : {std::int16_t{0}, std::int16_t{32767}}) {
+      SCOPED_TRACE(what);
+      expect_matches_reference(d, m, h, carry, carry);
+    }
+  }
+}
+
 // Even-grid tracks 0 and 1 at 3000 and track 2 at 3000 except at 60: 7 of every 8 three-pulse sums
 // (9000) pass the threshold 8812, 448 fourth-level loops in all. All ps3 are equal and D0 falls with k0,
 // so the last k0 examined wins. A budget of 120 runs out at (k0, k1, k2) = (2, 1, 0).
