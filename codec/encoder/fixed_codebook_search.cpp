@@ -95,7 +95,13 @@ std::array<std::int16_t, kAcelpSearchFrame> acelp_backward_target(std::span<cons
     std::array<std::int16_t, 2 * kAcelpSearchFrame> hz{};
     std::ranges::copy(x, xz.begin());
     std::ranges::copy(h, hz.begin() + kAcelpSearchFrame);
-    kernels.lagged_correlations(xz.data(), hz.data() + kAcelpSearchFrame, kAcelpSearchFrame, kSubframeSamples, y.data());
+    // Output j takes no term before i = j (hz is zero there), so each block of 16 outputs starts its sums
+    // at the block's first i: the same plain sums without the zero terms.
+    constexpr std::size_t kBlock = 16;
+    for (std::size_t j = 0; j < kSubframeSamples; j += kBlock) {
+      kernels.lagged_correlations(xz.data() + j, hz.data() + kAcelpSearchFrame, kAcelpSearchFrame - j,
+                                  std::min(kBlock, kSubframeSamples - j), y.data() + j);
+    }
     for (std::int32_t& v : y) v *= 2;
   } else {
     for (std::size_t j = 0; j < kSubframeSamples; ++j) {

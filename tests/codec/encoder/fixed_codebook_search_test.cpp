@@ -246,6 +246,26 @@ TEST(AcelpBackwardTarget, MatchesTheScaledBackwardFilter) {
   }
 }
 
+// Every level the processor runs, each sum taken in blocks of outputs: a response whose taps reach the end
+// of the subframe, and targets that are nonzero only at a block's edges (samples 15, 16, 47, 48, 59).
+TEST(AcelpBackwardTarget, EveryLevelAgreesAtTheBlockEdges) {
+  std::mt19937 rng(65);
+  for (int trial = 0; trial < 40; ++trial) {
+    const Vec h = random_vector(rng, trial % 2 ? 32767 : 200);
+    Vec x = random_vector(rng, trial % 3 ? 32767 : 20);
+    if (trial % 4 == 0) {
+      Vec edges{};
+      for (const std::size_t n : {15, 16, 47, 48, 59}) edges[n] = x[n];
+      x = edges;
+    }
+    const Frame expected = reference_backward_target(h, x);
+    for (const SimdLevel level : {SimdLevel::scalar, SimdLevel::sse41, SimdLevel::avx2, SimdLevel::avx512}) {
+      if (!simd_level_available(level)) continue;
+      EXPECT_EQ(acelp_backward_target(h, x, dsp_kernels(level)), expected) << simd_level_name(level) << ", trial " << trial;
+    }
+  }
+}
+
 // A zero target shifts by 18 and gives d = 0. y32[59] = 2 * 64 * 64 = 8192 has 17 bits of headroom, clamped
 // to 16: shift 2, not 1.
 TEST(AcelpBackwardTarget, ZeroTargetAndTheHeadroomClamp) {
