@@ -279,6 +279,57 @@ TEST_P(Kernels, PitchGainSearchAtSaturation) {
   }
 }
 
+// Equal criteria in several places: the search keeps the first entry that beats the starting criterion,
+// wherever the copies fall among the blocks of eight (same lane or not, before or after the count), and
+// none when the starting criterion equals the best.
+TEST_P(Kernels, PitchGainSearchTiesKeepTheFirstEntry) {
+  struct Case {
+    std::size_t entries;
+    std::vector<std::size_t> copies;  // where the best entry stands
+    std::int32_t start_below;         // the starting criterion, this far below the best one
+    bool found;
+    std::size_t entry;
+  };
+  const std::vector<Case> cases = {
+      {170, {13, 5}, 1, true, 5},       // same lane, an earlier block
+      {170, {9, 14}, 1, true, 9},       // same block, the lower lane
+      {170, {15, 16}, 1, true, 15},     // a high lane before a low lane of the next block
+      {170, {169, 0}, 1, true, 0},      // the first entry and the last
+      {20, {21, 30, 19}, 1, true, 19},  // copies past the count do not count
+      {93, {92, 93}, 1, true, 92},      // the last entry within a cut block
+      {170, {40, 41}, 0, false, 0},     // equal to the starting criterion: not taken
+  };
+  std::array<std::int16_t, 20> g;
+  for (auto& v : g) v = static_cast<std::int16_t>(std::uniform_int_distribution<int>(-20000, 20000)(rng));
+  AcbGainEntry winner;
+  for (std::size_t i = 0; i < 20; ++i) winner[i] = static_cast<std::int16_t>(g[i] < 0 ? -3000 : 3000);
+  std::int32_t winner_crit = 0;
+  for (std::size_t i = 0; i < 20; ++i) winner_crit += g[i] * winner[i];
+  for (const Case& c : cases) {
+    std::vector<AcbGainEntry> rows(kAcbEntries);
+    for (auto& row : rows) {
+      for (auto& v : row) v = static_cast<std::int16_t>(std::uniform_int_distribution<int>(-1000, 1000)(rng));
+    }
+    for (std::size_t at : c.copies) rows[at] = winner;
+    std::vector<AcbGainBlock> blocks((kAcbEntries + 7) / 8);
+    fill_acb_gain_blocks(rows, blocks);
+    std::vector<std::int64_t> squares(kAcbEntries);
+    std::vector<std::int32_t> magnitudes(kAcbEntries);
+    for (std::size_t e = 0; e < kAcbEntries; ++e) {
+      squares[e] = fx::sum_of_squares(rows[e]);
+      magnitudes[e] = static_cast<std::int32_t>(fx::sum_of_magnitudes(rows[e]));
+    }
+    const AcbGainSearchTable search{rows.front().data(), blocks.data(), squares.data(), magnitudes.data()};
+    for (const DspKernels* k : {&scalar(), &level()}) {
+      GainSearchBest b{.criterion = winner_crit - c.start_below, .entry = 7};
+      k->pitch_gain_search(g, search, c.entries, b);
+      EXPECT_EQ(b.found, c.found) << "first copy " << c.copies.front();
+      EXPECT_EQ(b.entry, c.found ? c.entry : 7) << "first copy " << c.copies.front();
+      EXPECT_EQ(b.criterion, winner_crit - (c.found ? 0 : c.start_below)) << "first copy " << c.copies.front();
+    }
+  }
+}
+
 TEST_P(Kernels, AcelpMatrixAndSearch) {
   for (int trial = 0; trial < 2000; ++trial) {
     auto p = vector<kAcelpSearchFrame>(amplitude());
