@@ -172,6 +172,10 @@ struct DspKernels {
                                        std::span<const std::int16_t, kSubframeSamples> h, std::int64_t h_squares,
                                        const PaddedVector& x, std::int64_t x_squares, std::span<std::int32_t> c);
 
+  // The candidates' correlations c on a common scale, g[i] = round32_to16(shl32(c[i], norm32(largest)))
+  // where largest is the largest abs32(c[i]); c and g of the same size, at most 80.
+  void (*pitch_scale_correlations)(std::span<const std::int32_t> c, std::span<std::int16_t> g);
+
   // Entries 0..count-1 of a pitch-gain table: the criterion of entry e is the saturating sum of
   // g[i] * entry[i] (add32 of shr32(mult32_16x16, 1)). An entry replaces best only with a strictly greater
   // criterion, so the first of equal entries stays.

@@ -59,23 +59,8 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
 
   // Common scaling of every candidate's correlations.
   const std::size_t used = kCorrelations * candidates;
-  std::int32_t largest = 0;
-  if constexpr (kExactFastPaths) {
-    largest = largest_abs32(std::span(c).first(used));
-  } else {
-    for (std::size_t i = 0; i < used; ++i) largest = std::max(largest, abs32(c[i]));
-  }
-  const std::int16_t sh = norm32(largest);
   std::array<std::int16_t, kCorrelations * kMaxCandidates> g{};
-  if constexpr (kExactFastPaths) {
-    // No |c| exceeds the largest (abs32 caps -2^31 at 2^31 - 1, whose norm32 is 0), so the shift is the
-    // plain one.
-    for (std::size_t i = 0; i < used; ++i) {
-      g[i] = round32_to16_plain(static_cast<std::int32_t>(static_cast<std::uint32_t>(c[i]) << sh));
-    }
-  } else {
-    for (std::size_t i = 0; i < used; ++i) g[i] = round32_to16(shl32(c[i], sh));
-  }
+  kernels.pitch_scale_correlations(std::span(c).first(used), std::span(g).first(used));
 
   // Taming bounds how far into each table the search may go.
   const std::int16_t limit = taming_gain_limit(static_cast<std::int16_t>(base - 1),

@@ -279,6 +279,41 @@ TEST_P(Kernels, PitchGainSearchAtSaturation) {
   }
 }
 
+// The common scaling of the candidates' correlations, against round32_to16(shl32(c, norm32(largest))),
+// at the extremes: -2^31 (whose abs32 is capped), values that round up to 32768, all zeros, one small
+// value; for three candidates (60 values) and four (80).
+TEST_P(Kernels, PitchScaleCorrelations) {
+  constexpr std::int32_t kMin32 = std::numeric_limits<std::int32_t>::min();
+  const std::vector<std::vector<std::int32_t>> fixed = {
+      {kMin32, fx::kMax32, -fx::kMax32, 0x7FFF8000, 0x7FFF7FFF, -0x7FFF8000, 1, -1},
+      {0x3FFFC000, -0x40000000, 0x3FFFBFFF, 5},
+      {0},
+      {-1},
+      {3, -2},
+  };
+  for (const std::size_t used : {std::size_t{60}, std::size_t{80}}) {
+    for (int trial = 0; trial < 200; ++trial) {
+      std::vector<std::int32_t> c(used, 0);
+      if (trial < static_cast<int>(fixed.size())) {
+        std::copy(fixed[trial].begin(), fixed[trial].end(), c.begin() + trial % 7);
+      } else {
+        const int bits = 1 + static_cast<int>(rng() % 31);
+        for (auto& v : c) v = static_cast<std::int32_t>(rng()) >> (32 - bits);
+      }
+      std::int32_t largest = 0;
+      for (const std::int32_t v : c) largest = std::max(largest, fx::abs32(v));
+      std::vector<std::int16_t> expected(used);
+      for (std::size_t i = 0; i < used; ++i) expected[i] = fx::round32_to16(fx::shl32(c[i], fx::norm32(largest)));
+      std::vector<std::int16_t> g1(used + 4, 7);
+      std::vector<std::int16_t> g2(used + 4, 7);
+      scalar().pitch_scale_correlations(c, std::span(g1).first(used));
+      level().pitch_scale_correlations(c, std::span(g2).first(used));
+      ASSERT_EQ(std::vector(g1.begin(), g1.begin() + static_cast<std::ptrdiff_t>(used)), expected) << "trial " << trial;
+      ASSERT_EQ(g2, g1) << "trial " << trial;  // and nothing written past the end
+    }
+  }
+}
+
 // Equal criteria in several places: the search keeps the first entry that beats the starting criterion,
 // wherever the copies fall among the blocks of eight (same lane or not, before or after the count), and
 // none when the starting criterion equals the best.
