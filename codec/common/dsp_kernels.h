@@ -172,6 +172,12 @@ struct DspKernels {
                                        std::span<const std::int16_t, kSubframeSamples> h, std::int64_t h_squares,
                                        const PaddedVector& x, std::int64_t x_squares, std::span<std::int32_t> c);
 
+  // The target less the chosen predictor output filtered by h: target[n] = round32_to16(shl32(t, 1)) with
+  // t = shr32(deposit_high(target[n]), 1) - 2 sum over k <= n of v[k] h[n - k]. Only where the products
+  // cannot carry a partial sum past the target's headroom: 4 sum(v^2) sum(h^2) <= (2^31 - 1 - 2^30)^2.
+  void (*pitch_target_update)(std::span<std::int16_t, kSubframeSamples> target, std::span<const std::int16_t, kSubframeSamples> v,
+                              std::span<const std::int16_t, kSubframeSamples> h);
+
   // The candidates' correlations c on a common scale, g[i] = round32_to16(shl32(c[i], norm32(largest)))
   // where largest is the largest abs32(c[i]); c and g of the same size, at most 80.
   void (*pitch_scale_correlations)(std::span<const std::int32_t> c, std::span<std::int16_t> g);

@@ -115,18 +115,7 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
   // The target starts each sum at x * 2^15 (at most 2^30 in magnitude); when the products cannot carry a
   // partial sum past the remaining headroom, plain sums are exact.
   if (products_within(sum_of_squares(v), h_squares, kMax32 - (std::int64_t{1} << 30))) {
-    std::array<std::int32_t, kSubframeSamples> conv;
-    kernels.convolve(v, h, conv);
-    for (std::size_t n = 0; n < kSubframeSamples; ++n) {
-      const std::int32_t t = shr32(deposit_high(target[n]), 1) - 2 * conv[n];
-      if constexpr (kExactFastPaths) {
-        // round32_to16(shl32(t, 1)) is saturate16(floor((t + 2^14) / 2^15)), whichever of the shift and
-        // the rounding saturates; summed here without leaving 32 bits.
-        target[n] = saturate16((t >> 15) + ((t >> 14) & 1));
-      } else {
-        target[n] = round32_to16(shl32(t, 1));
-      }
-    }
+    kernels.pitch_target_update(target, v, h);
     return;
   }
   for (std::size_t n = 0; n < kSubframeSamples; ++n) {

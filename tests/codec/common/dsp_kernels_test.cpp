@@ -279,6 +279,42 @@ TEST_P(Kernels, PitchGainSearchAtSaturation) {
   }
 }
 
+// Removing the filtered predictor output from the target, against the msu32 chain, for inputs within
+// the bound the caller checks: targets at full scale, outputs that saturate both ways, and no predictor.
+TEST_P(Kernels, PitchTargetUpdate) {
+  constexpr std::int64_t kRoom = fx::kMax32 - (std::int64_t{1} << 30);
+  int checked = 0;
+  int saturated = 0;
+  for (int trial = 0; trial < 4000; ++trial) {
+    auto target = vector<kSubframeSamples>(trial % 4 == 0 ? 32767 : amplitude());
+    if (trial % 8 == 1) target.fill(static_cast<std::int16_t>(trial % 16 == 1 ? 32767 : -32768));
+    // Predictor and response of moderate size, so that most pairs meet the bound.
+    const int v_amp = std::array{0, 300, 4000, 9000}[rng() % 4];
+    std::array<std::int16_t, kSubframeSamples> v;
+    std::array<std::int16_t, kSubframeSamples> h;
+    for (auto& x : v) x = static_cast<std::int16_t>(std::uniform_int_distribution<int>(-v_amp, v_amp)(rng));
+    for (auto& x : h) x = static_cast<std::int16_t>(std::uniform_int_distribution<int>(-4000, 4000)(rng));
+    h[0] = 8192;
+    if (!fx::products_within(fx::sum_of_squares(v), fx::sum_of_squares(h), kRoom)) continue;
+    ++checked;
+    auto expected = target;
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) {
+      std::int32_t acc = fx::shr32(fx::deposit_high(target[n]), 1);
+      for (std::size_t k = 0; k <= n; ++k) acc = fx::msu32(acc, v[k], h[n - k]);
+      expected[n] = fx::round32_to16(fx::shl32(acc, 1));
+      if ((expected[n] == 32767 || expected[n] == -32768) && expected[n] != target[n]) ++saturated;
+    }
+    auto t1 = target;
+    auto t2 = target;
+    scalar().pitch_target_update(t1, v, h);
+    level().pitch_target_update(t2, v, h);
+    ASSERT_EQ(t1, expected) << "trial " << trial;
+    ASSERT_EQ(t2, expected) << "trial " << trial;
+  }
+  EXPECT_GT(checked, 1000);
+  EXPECT_GT(saturated, 0);
+}
+
 // The common scaling of the candidates' correlations, against round32_to16(shl32(c, norm32(largest))),
 // at the extremes: -2^31 (whose abs32 is capped), values that round up to 32768, all zeros, one small
 // value; for three candidates (60 values) and four (80).
