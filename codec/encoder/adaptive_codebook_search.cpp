@@ -50,7 +50,7 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
   std::ranges::copy(target, x.begin());
   const std::int64_t x_squares = sum_of_squares(x);
   const std::int64_t h_squares = sum_of_squares(h);
-  std::array<std::int32_t, kCorrelations * kMaxCandidates> c{};
+  std::array<std::int32_t, kCorrelations * kMaxCandidates> c;  // the first `candidates` twenties written
   std::array<std::array<std::int16_t, kLaggedExcitationSamples>, kMaxCandidates> bufs;
   for (std::size_t j = 0; j < candidates; ++j) {
     fetch_lagged_excitation(bufs[j], enc.excitation_history, static_cast<std::int16_t>(base + j - 1));
@@ -59,7 +59,7 @@ void search_adaptive_codebook(std::span<std::int16_t, kSubframeSamples> target,
 
   // Common scaling of every candidate's correlations.
   const std::size_t used = kCorrelations * candidates;
-  std::array<std::int16_t, kCorrelations * kMaxCandidates> g{};
+  std::array<std::int16_t, kCorrelations * kMaxCandidates> g;
   kernels.pitch_scale_correlations(std::span(c).first(used), std::span(g).first(used));
 
   // Taming bounds how far into each table the search may go.

@@ -233,6 +233,40 @@ TEST_P(Kernels, PitchSearch) {
   }
 }
 
+// Candidates whose correlations pass the 32-bit range once doubled (target) or quadrupled (cross): a
+// steady or alternating excitation through a response that only scales it, with a target along or
+// against it. Every correlation must stop at the limit on its own side.
+TEST_P(Kernels, PitchCorrelationsAtSaturation) {
+  struct Case {
+    int amplitude;
+    bool alternating;  // neighbouring lags then correlate negatively
+    int target_sign;
+  };
+  const std::vector<Case> cases = {
+      {16900, false, 1}, {16900, false, -1}, {16900, true, 1}, {16900, true, -1},
+      {11000, false, 1}, {11000, true, -1}, {300, true, 1},
+  };
+  std::array<std::int16_t, kSubframeSamples> h{};
+  h[0] = 8192;
+  const std::int64_t hs = fx::sum_of_squares(h);
+  for (const Case& c : cases) {
+    std::array<std::array<std::int16_t, kSubframeSamples + 4>, 3> bufs;
+    for (std::size_t j = 0; j < bufs.size(); ++j) {
+      for (std::size_t n = 0; n < bufs[j].size(); ++n) {
+        bufs[j][n] = static_cast<std::int16_t>(c.alternating && (n + j) % 2 == 1 ? -c.amplitude : c.amplitude);
+      }
+    }
+    PaddedVector x{};
+    for (std::size_t n = 0; n < kSubframeSamples; ++n) x[n] = static_cast<std::int16_t>(c.target_sign * bufs[0][n + 4] / 2);
+    const std::int64_t xs = fx::sum_of_squares(x);
+    std::array<std::int32_t, 60> c1{};
+    std::array<std::int32_t, 60> c2{};
+    scalar().pitch_candidate_correlations(bufs, h, hs, x, xs, c1);
+    level().pitch_candidate_correlations(bufs, h, hs, x, xs, c2);
+    ASSERT_EQ(c1, c2) << "amplitude " << c.amplitude << " alternating " << c.alternating << " sign " << c.target_sign;
+  }
+}
+
 // Entries whose values share the signs of g: every partial sum grows toward the total, which lies around
 // 2^31, so the criterion saturates for some entries and the bounds that admit plain sums are tested
 // where they are tight.
