@@ -43,6 +43,26 @@ class Kernels : public testing::TestWithParam<SimdLevel> {
   }
 };
 
+// A pitch-gain table in the form the search reads, derived from its entries as the table set derives it.
+class GainSearchTable {
+ public:
+  explicit GainSearchTable(const std::vector<AcbGainEntry>& rows)
+      : rows_(rows), blocks_((rows.size() + 7) / 8), squares_(rows.size()), magnitudes_(rows.size()) {
+    fill_acb_gain_blocks(rows_, blocks_);
+    for (std::size_t e = 0; e < rows_.size(); ++e) {
+      squares_[e] = fx::sum_of_squares(rows_[e]);
+      magnitudes_[e] = static_cast<std::int32_t>(fx::sum_of_magnitudes(rows_[e]));
+    }
+  }
+  AcbGainSearchTable view() const { return {rows_.front().data(), blocks_.data(), squares_.data(), magnitudes_.data()}; }
+
+ private:
+  std::vector<AcbGainEntry> rows_;
+  std::vector<AcbGainBlock> blocks_;
+  std::vector<std::int64_t> squares_;
+  std::vector<std::int32_t> magnitudes_;
+};
+
 TEST_P(Kernels, FilterCascadeAndFormantWeighting) {
   for (int trial = 0; trial < 3000; ++trial) {
     const int amp = amplitude();
@@ -191,20 +211,13 @@ TEST_P(Kernels, PitchSearch) {
 
     // A gain table of random entries, some of them full scale.
     const std::size_t entries = 1 + rng() % 170;
-    std::vector<std::int16_t> table(20 * entries);
-    const int entry_amp = amplitude();
-    for (auto& v : table) v = value(entry_amp);
-    std::vector<std::int64_t> squares(entries);
-    std::vector<std::int32_t> magnitudes(entries);
-    for (std::size_t e = 0; e < entries; ++e) {
-      squares[e] = fx::sum_of_squares(std::span(table).subspan(20 * e, 20));
-      magnitudes[e] = static_cast<std::int32_t>(fx::sum_of_magnitudes(std::span(table).subspan(20 * e, 20)));
-    }
     std::vector<AcbGainEntry> rows(entries);
-    for (std::size_t e = 0; e < entries; ++e) std::copy_n(table.begin() + 20 * static_cast<std::ptrdiff_t>(e), 20, rows[e].begin());
-    std::vector<AcbGainBlock> blocks((entries + 7) / 8);
-    fill_acb_gain_blocks(rows, blocks);
-    const AcbGainSearchTable search{table.data(), blocks.data(), squares.data(), magnitudes.data()};
+    const int entry_amp = amplitude();
+    for (auto& row : rows) {
+      for (auto& v : row) v = value(entry_amp);
+    }
+    const GainSearchTable table(rows);
+    const AcbGainSearchTable search = table.view();
     const auto g = vector<20>(amplitude());
     const auto start = static_cast<std::int32_t>(rng() % 1000);
     GainSearchBest b1{.criterion = start};
@@ -219,7 +232,7 @@ TEST_P(Kernels, PitchSearch) {
     std::size_t top_entry = 0;
     for (std::size_t e = 0; e < entries; ++e) {
       std::int32_t crit = 0;
-      for (std::size_t i = 0; i < 20; ++i) crit = fx::add32(crit, fx::shr32(fx::mult32_16x16(g[i], table[20 * e + i]), 1));
+      for (std::size_t i = 0; i < 20; ++i) crit = fx::add32(crit, fx::shr32(fx::mult32_16x16(g[i], rows[e][i]), 1));
       if (crit > top) {
         top = crit;
         top_entry = e;
@@ -283,15 +296,8 @@ TEST_P(Kernels, PitchGainSearchAtSaturation) {
         row[i] = static_cast<std::int16_t>(g[i] < 0 ? -m : m);
       }
     }
-    std::vector<AcbGainBlock> blocks((entries + 7) / 8);
-    fill_acb_gain_blocks(rows, blocks);
-    std::vector<std::int64_t> squares(entries);
-    std::vector<std::int32_t> magnitudes(entries);
-    for (std::size_t e = 0; e < entries; ++e) {
-      squares[e] = fx::sum_of_squares(rows[e]);
-      magnitudes[e] = static_cast<std::int32_t>(fx::sum_of_magnitudes(rows[e]));
-    }
-    const AcbGainSearchTable search{rows.front().data(), blocks.data(), squares.data(), magnitudes.data()};
+    const GainSearchTable table(rows);
+    const AcbGainSearchTable search = table.view();
     GainSearchBest b1;
     GainSearchBest b2;
     scalar().pitch_gain_search(g, search, entries, b1);
@@ -416,15 +422,8 @@ TEST_P(Kernels, PitchGainSearchTiesKeepTheFirstEntry) {
       for (auto& v : row) v = static_cast<std::int16_t>(std::uniform_int_distribution<int>(-1000, 1000)(rng));
     }
     for (std::size_t at : c.copies) rows[at] = winner;
-    std::vector<AcbGainBlock> blocks((kAcbEntries + 7) / 8);
-    fill_acb_gain_blocks(rows, blocks);
-    std::vector<std::int64_t> squares(kAcbEntries);
-    std::vector<std::int32_t> magnitudes(kAcbEntries);
-    for (std::size_t e = 0; e < kAcbEntries; ++e) {
-      squares[e] = fx::sum_of_squares(rows[e]);
-      magnitudes[e] = static_cast<std::int32_t>(fx::sum_of_magnitudes(rows[e]));
-    }
-    const AcbGainSearchTable search{rows.front().data(), blocks.data(), squares.data(), magnitudes.data()};
+    const GainSearchTable table(rows);
+    const AcbGainSearchTable search = table.view();
     for (const DspKernels* k : {&scalar(), &level()}) {
       GainSearchBest b{.criterion = winner_crit - c.start_below, .entry = 7};
       k->pitch_gain_search(g, search, c.entries, b);
